@@ -1,0 +1,87 @@
+#pragma once
+// The application context: owns the settings, the single-instance lock and the
+// hooks through which later subsystems join the start-up. The main window is a
+// view over it; the headless service uses it without any window.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+#include "platform/Platform.h"
+
+namespace kv {
+
+class Prompter;
+
+class AppContext {
+public:
+    AppContext(std::string settingsPath, Prompter& prompter, std::string lockFolder = platform::LockFolder());
+
+    AppSettings settings;
+    Prompter& prompter;
+
+    // Start-up up to the single-instance rule: settings file created with
+    // defaults if missing and read; then the lock for the input folder taken.
+    // On refusal the user is told and nothing else may be touched.
+    enum class StartResult { Ok, Refused };
+    StartResult Start();
+
+    // "Kovira " + InputFolder as read at start-up (the blank stays when empty).
+    std::string Caption() const;
+    std::string MutexName() const { return mutexName_; }
+
+    // Steps of the start-up that other subsystems fill in; each may stay empty.
+    struct Hooks {
+        std::vector<std::function<void()>> fillImportDrivers;    // spreadsheet drivers
+        std::vector<std::function<void()>> loadCashier;          // current cashier from the list
+        std::vector<std::function<void()>> inputWatcherStartup;  // poll timer start
+        std::vector<std::function<void()>> restoreSavedInvoice;  // Invoice/Items/Payment files
+        std::vector<std::function<void()>> fillPrinterLists;     // printer selectors
+        std::vector<std::function<void()>> serverDownload;       // first activation in server mode
+        std::vector<std::function<void()>> cancelLinesEdit;      // Esc on the invoice page
+    } hooks;
+    static void Run(const std::vector<std::function<void()>>& hook) {
+        for (const auto& h : hook)
+            if (h) h();
+    }
+
+private:
+    std::string lockFolder_;
+    std::string mutexName_;
+    platform::InstanceLock lock_;
+};
+
+// Captions of the cash register's speed buttons: every blank becomes a line
+// break, then every "_" a blank ("F2 Novi_račun" -> "F2\nNovi račun").
+std::string SpeedButtonCaption(const std::string& caption);
+
+// Keys of the cash register. Only on the "Kasa" page with its "Računi" page
+// shown does a key act, and then at most one action per key.
+enum class ShellKey { Escape, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, PadPlus, PadMinus, PadMultiply, PadDivide, Other };
+struct KeyAction {
+    bool cancelLinesEdit = false;  // Esc: cancel the edit of the invoice lines
+    std::string button;            // object name of the speed button to click
+    bool any() const { return cancelLinesEdit || !button.empty(); }
+};
+KeyAction FormKeyDownAction(bool onKasaRacuni, ShellKey key, bool shift);
+
+// Left positions of the search edits of the invoice page, from the left:
+// the barcode edit sits at its place, the others follow it.
+struct SearchEditLayout {
+    int sifra = -1, naziv = -1, opis = -1, dbOpis = -1;  // -1: not visible
+};
+SearchEditLayout LayOutSearchEdits(bool barkod, int barkodWidth, bool sifra, int sifraWidth, bool naziv,
+                                   int nazivWidth, bool opis, int opisWidth, bool dbOpisVisible);
+
+}  // namespace kv
+
+namespace kv {
+// Which groups of the printer page are shown for the chosen print target and form.
+struct PrinterPageVisibility {
+    bool posSetup;     // "Setup POS printera": printing on a POS or A4 printer
+    bool conversion;   // "Konverzija teksta", "Štampa QR koda" and the image width: text receipts only
+    bool font;         // font name and size: all but the image receipt
+};
+PrinterPageVisibility PrinterPageVisibilityFor(int64_t printUredjaj, int64_t renderPrint);
+}  // namespace kv

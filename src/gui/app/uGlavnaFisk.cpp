@@ -1,0 +1,862 @@
+#include "app/uGlavnaFisk.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/AppContext.h"
+#include "app/AppTexts.h"
+#include "app/RecordBinder.h"
+#include "util/Prompter.h"
+
+namespace kv::gui {
+
+namespace {
+int g_trayOverride = -1;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A radio group: items in order, ids are the values stored.
+QButtonGroup* RadioGroup(QWidget* parent, QGroupBox* box, const QStringList& items, int columns = 1) {
+    auto* group = new QButtonGroup(parent);
+    auto* grid = new QGridLayout(box);
+    for (int i = 0; i < items.size(); ++i) {
+        auto* rb = new QRadioButton(items[i], box);
+        group->addButton(rb, i);
+        grid->addWidget(rb, i / columns, i % columns);
+    }
+    return group;
+}
+
+QLineEdit* Edit(QWidget* parent, const char* name) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    return e;
+}
+}  // namespace
+
+void TGlavnaFisk::setTrayAvailableOverride(int available) { g_trayOverride = available; }
+
+TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
+    // FormCreate, the parts that need no settings.
+    setObjectName("GlavnaFisk");
+    setWindowTitle("Kovira");
+    QFont f("Tahoma");
+    f.setPointSizeF(8);
+    setFont(f);
+
+    bafer_ = new RecordBinder(ctx_.settings.Bafer, ctx_.prompter, this);
+    kasaBaf_ = new RecordBinder(ctx_.settings.KasaBaf, ctx_.prompter, this);
+
+    PgCtrGlavni_ = new QTabWidget(this);
+    PgCtrGlavni_->setObjectName("PgCtrGlavni");
+    PgCtrGlavni_->tabBar()->hide();
+    PgCtrGlavni_->setDocumentMode(true);
+    setCentralWidget(PgCtrGlavni_);
+
+    TabSetup_ = addPage(PgCtrGlavni_, "TabSetup", "Podešavanja");
+    TabRacun_ = addPage(PgCtrGlavni_, "TabRacun", "Zadnji račun");
+    TabReport_ = addPage(PgCtrGlavni_, "TabReport", "Izvještaj");
+    TabKasa_ = addPage(PgCtrGlavni_, "TabKasa", "Kasa");
+    TabBlagajna_ = addPage(PgCtrGlavni_, "TabBlagajna", "Blagajna");
+    buildToolBar();
+    buildSetupPage(TabSetup_);
+    buildKasaPage(TabKasa_);
+
+    // The system tray icon and its menu.
+    TrayIcon1_ = new QSystemTrayIcon(this);
+    TrayIcon1_->setObjectName("TrayIcon1");
+    TrayIcon1_->setIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    TrayIcon1_->setToolTip("Kovira");
+    PopupMenu1_ = new QMenu(this);
+    PopupMenu1_->setObjectName("PopupMenu1");
+    QAction* open = PopupMenu1_->addAction("Open");
+    open->setObjectName("Open1");
+    QAction* exit = PopupMenu1_->addAction("Exit");
+    exit->setObjectName("Exit1");
+    connect(open, &QAction::triggered, this, &TGlavnaFisk::Open1Click);
+    connect(exit, &QAction::triggered, this, &TGlavnaFisk::Exit1Click);
+    TrayIcon1_->setContextMenu(PopupMenu1_);
+    connect(TrayIcon1_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::DoubleClick) TrayIcon1DblClick();
+    });
+
+    // Key preview and the application-wide Esc handling.
+    qApp->installEventFilter(this);
+
+    baseSize_ = QSize(1077, 707);
+    resize(baseSize_);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        move(s->availableGeometry().center() - rect().center());
+    setWindowTitle(Q(ctx_.Caption()));
+}
+
+TGlavnaFisk::~TGlavnaFisk() {
+    if (qApp) qApp->removeEventFilter(this);
+}
+
+QWidget* TGlavnaFisk::addPage(QTabWidget* tabs, const char* name, const QString& caption) {
+    auto* w = new QWidget(tabs);
+    w->setObjectName(name);
+    tabs->addTab(w, caption);
+    return w;
+}
+
+void TGlavnaFisk::buildToolBar() {
+    TbGlavni_ = new QToolBar(this);
+    TbGlavni_->setObjectName("TbGlavni");
+    TbGlavni_->setOrientation(Qt::Vertical);
+    TbGlavni_->setMovable(false);
+    TbGlavni_->setFloatable(false);
+    TbGlavni_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    TbGlavni_->toggleViewAction()->setVisible(false);
+    addToolBar(Qt::LeftToolBarArea, TbGlavni_);
+    toolGroup_ = new QButtonGroup(this);
+    toolGroup_->setExclusive(true);
+    struct B {
+        const char* name;
+        const char* caption;
+        QStyle::StandardPixmap icon;
+        QToolButton** slot;
+        void (TGlavnaFisk::*click)();
+    } buttons[] = {
+        {"TbSetup", "Setup", QStyle::SP_FileDialogDetailedView, &TbSetup_, &TGlavnaFisk::TbSetupClick},
+        {"TbPoslano", "Zadnji račun", QStyle::SP_FileIcon, &TbPoslano_, &TGlavnaFisk::TbPoslanoClick},
+        {"ToolButton4", "Računi spisak", QStyle::SP_FileDialogListView, &ToolButton4_, &TGlavnaFisk::ToolButton4Click},
+        {"TbKasa", "Kasa", QStyle::SP_DriveHDIcon, &TbKasa_, &TGlavnaFisk::TbKasaClick},
+        {"ToolButton6", "Blagajna", QStyle::SP_DialogSaveButton, &ToolButton6_, &TGlavnaFisk::ToolButton6Click},
+    };
+    for (const auto& b : buttons) {
+        auto* tb = new QToolButton(TbGlavni_);
+        tb->setObjectName(b.name);
+        tb->setText(b.caption);
+        tb->setIcon(style()->standardIcon(b.icon));
+        tb->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        tb->setCheckable(true);
+        tb->setAutoRaise(true);
+        tb->setFixedSize(71, 44);
+        // The captions must fit the fixed button width whatever the window font.
+        QFont small = tb->font();
+        small.setPointSizeF(7);
+        tb->setFont(small);
+        tb->setFocusPolicy(Qt::NoFocus);
+        toolGroup_->addButton(tb);
+        TbGlavni_->addWidget(tb);
+        *b.slot = tb;
+        connect(tb, &QToolButton::clicked, this, b.click);
+    }
+}
+
+void TGlavnaFisk::buildSetupPage(QWidget* page) {
+    auto* v = new QVBoxLayout(page);
+    auto* top = new QHBoxLayout();
+    auto* save = new QPushButton("Sačuvaj", page);
+    save->setObjectName("BtSacuvaj");
+    auto* cancel = new QPushButton("Odustani", page);
+    cancel->setObjectName("BtOdustani");
+    // The buttons act on the dataset of the control that has the focus, so they
+    // must not take it themselves.
+    save->setFocusPolicy(Qt::NoFocus);
+    cancel->setFocusPolicy(Qt::NoFocus);
+    auto focusedDataset = [this]() -> kv::EditableDataset* {
+        kv::EditableDataset* ds = RecordBinder::DatasetOf(QApplication::focusWidget());
+        return ds ? ds : &ctx_.settings.Bafer;
+    };
+    connect(save, &QPushButton::clicked, this, [focusedDataset] {
+        if (auto* ds = focusedDataset(); ds->isEditing()) ds->post();
+    });
+    connect(cancel, &QPushButton::clicked, this, [focusedDataset] { focusedDataset()->cancel(); });
+    auto* timer = new QGroupBox("Start/Stop", page);
+    timer->setObjectName("RGTimer");
+    auto* timerGroup = RadioGroup(page, timer, {"Start", "Stop"}, 2);
+    timerGroup->setObjectName("RGTimerGroup");
+    top->addWidget(save);
+    top->addWidget(cancel);
+    top->addWidget(timer);
+    top->addStretch();
+    v->addLayout(top);
+
+    PgCtrSetup_ = new QTabWidget(page);
+    PgCtrSetup_->setObjectName("PgCtrSetup");
+    v->addWidget(PgCtrSetup_);
+    buildDevicePage(addPage(PgCtrSetup_, "TabSheet6", "Fiskalni uređaj"));
+    buildDataPage(addPage(PgCtrSetup_, "TabSheet8", "Podaci"));
+    buildPrinterPage(addPage(PgCtrSetup_, "TabSheet9", "Printer"));
+    addPage(PgCtrSetup_, "TabSheet2", "Print tools");
+    PgCtrSetup_->setTabVisible(3, false);
+}
+
+void TGlavnaFisk::buildDevicePage(QWidget* page) {
+    auto* outer = new QHBoxLayout(page);
+    auto* box = new QGroupBox("Fiskalni uređaj", page);
+    box->setObjectName("GBUredjaj");
+    auto* form = new QFormLayout(box);
+    struct F {
+        const char* name;
+        const char* caption;
+        const char* field;
+    } fields[] = {{"DBBaseURL", "IP Adresa / URL", "BaseURL"},
+                  {"DBPort", "Port", "Port"},
+                  {"DBToken", "Token / API KEY", "Token"},
+                  {"DBPIN", "PIN", "PIN"}};
+    for (const auto& fd : fields) {
+        auto* e = Edit(box, fd.name);
+        form->addRow(fd.caption, e);
+        bafer_->bindLineEdit(e, fd.field);
+    }
+    auto* old = new QCheckBox("Konverzija starih načina plaćanja", box);
+    old->setObjectName("DBOldNacPl");
+    bafer_->bindCheckBox(old, "OldNacPl");
+    auto* gtin = new QCheckBox("Print gtin", box);
+    gtin->setObjectName("DBPrintGtin");
+    bafer_->bindCheckBox(gtin, "PrintGtin");
+    form->addRow(old);
+    form->addRow(gtin);
+    box->setMaximumWidth(520);
+    outer->addWidget(box, 0, Qt::AlignTop);
+    outer->addStretch();
+}
+
+void TGlavnaFisk::buildDataPage(QWidget* page) {
+    auto* outer = new QVBoxLayout(page);
+    auto* box = new QGroupBox("Podaci", page);
+    auto* grid = new QGridLayout(box);
+    struct F {
+        const char* name;
+        const char* caption;
+        const char* field;
+        const char* chooser;
+    } fields[] = {{"DBInputFolder", "InputFolder", "InputFolder", "Button6"},
+                  {"DBOutputFolder", "OutputFolder", "OutputFolder", "Button7"},
+                  {"DBOutputFile", "OutputFile", "OutputFile", nullptr},
+                  {"DBScanTime", "ScanTime", "ScanTime", nullptr}};
+    int row = 0;
+    for (const auto& fd : fields) {
+        grid->addWidget(new QLabel(fd.caption, box), row, 0);
+        auto* e = Edit(box, fd.name);
+        bafer_->bindLineEdit(e, fd.field);
+        grid->addWidget(e, row, 1);
+        if (fd.chooser) {
+            auto* b = new QToolButton(box);
+            b->setObjectName(fd.chooser);
+            b->setText("...");
+            grid->addWidget(b, row, 2);
+        }
+        ++row;
+    }
+    box->setMaximumWidth(720);
+    outer->addWidget(box);
+    outer->addStretch();
+}
+
+void TGlavnaFisk::buildPrinterPage(QWidget* page) {
+    auto* outer = new QHBoxLayout(page);
+    auto* left = new QVBoxLayout();
+    auto* who = new QGroupBox("Štampa računa", page);
+    who->setObjectName("RGPrintUredjaj");
+    auto* whoGroup = RadioGroup(page, who,
+                                {"0 - ne štampaj račun", "1 - štampa na uređaju", "2 - POS printer", "3 - A4 printer"});
+    bafer_->bindRadioGroup(whoGroup, "PrintUredjaj");
+    left->addWidget(who);
+
+    auto* tape = new QGroupBox("Širina trake", page);
+    tape->setObjectName("RGPOS5880");
+    bafer_->bindRadioGroup(RadioGroup(page, tape, {"58mm", "80mm"}, 2), "POS-58-80");
+    left->addWidget(tape);
+
+    auto* texts = new QGroupBox("Zaglavlje i podnožje", page);
+    auto* tf = new QFormLayout(texts);
+    auto imageRow = [&](const char* name, const char* caption, const char* field, const char* button,
+                        void (TGlavnaFisk::*)()) {
+        auto* row = new QWidget(texts);
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        auto* e = Edit(row, name);
+        bafer_->bindLineEdit(e, field);
+        auto* b = new QToolButton(row);
+        b->setObjectName(button);
+        b->setText("...");
+        h->addWidget(e);
+        h->addWidget(b);
+        tf->addRow(caption, row);
+    };
+    imageRow("DBHeaderImage", "HeaderImage", "HeaderImage", "Button10", nullptr);
+    imageRow("DBFooterImage", "FooterImage", "FooterImage", "Button11", nullptr);
+    for (auto [name, caption, field] : {std::tuple{"DBHeaderText", "Header text", "HeaderText"},
+                                        std::tuple{"DBFooterText", "Footer text", "FooterText"}}) {
+        auto* m = new QPlainTextEdit(texts);
+        m->setObjectName(name);
+        m->setMaximumHeight(60);
+        bafer_->bindPlainText(m, field);
+        tf->addRow(caption, m);
+    }
+    left->addWidget(texts);
+    left->addStretch();
+    outer->addLayout(left, 1);
+
+    GBSetupPOS_ = new QGroupBox("Setup POS printera", page);
+    GBSetupPOS_->setObjectName("GBSetupPOS");
+    auto* pos = new QGridLayout(GBSetupPOS_);
+    int r = 0;
+    auto combo = [&](const char* name, const char* caption, const char* field) {
+        auto* c = new QComboBox(GBSetupPOS_);
+        c->setObjectName(name);
+        c->setEditable(true);
+        c->setMinimumWidth(220);
+        bafer_->bindComboText(c, field);
+        pos->addWidget(new QLabel(caption, GBSetupPOS_), r, 0);
+        pos->addWidget(c, r++, 1, 1, 3);
+        return c;
+    };
+    combo("CbPosPrinter", "POS / Termal printer", "PosPrinter");
+    combo("CbA4Printer", "A4 printer", "A4Printer");
+
+    auto* render = new QGroupBox("Način štampe na POS", GBSetupPOS_);
+    render->setObjectName("RGRenderPrint");
+    bafer_->bindRadioGroup(RadioGroup(page, render, {"Tekst (ESC)", "Slika (PNG)", "Report"}, 3), "RenderPrint");
+    pos->addWidget(render, r++, 0, 1, 4);
+
+    auto* conv = new QGroupBox("Konverzija teksta", GBSetupPOS_);
+    conv->setObjectName("RGEscCir");
+    bafer_->bindRadioGroup(RadioGroup(page, conv, {"Bez konverzije", "CP852", "CP855", "YUSCII", "ASCII"}, 5),
+                           "EscCir");
+    conversionGroup_ = conv;
+    pos->addWidget(conv, r++, 0, 1, 4);
+    auto* qr = new QGroupBox("Štampa QR koda", GBSetupPOS_);
+    qr->setObjectName("RGEscLat");
+    bafer_->bindRadioGroup(RadioGroup(page, qr, {"Bez QR coda", "Esc/POS", "Image"}, 3), "EscLat");
+    qrGroup_ = qr;
+    pos->addWidget(qr, r++, 0, 1, 4);
+
+    auto numbers = [&](std::initializer_list<std::tuple<const char*, const char*, const char*>> items) {
+        int c = 0;
+        QWidget* last = nullptr;
+        for (auto [name, caption, field] : items) {
+            auto* cell = new QWidget(GBSetupPOS_);
+            auto* h = new QHBoxLayout(cell);
+            h->setContentsMargins(0, 0, 0, 0);
+            h->addWidget(new QLabel(caption, cell));
+            auto* e = Edit(cell, name);
+            e->setMaximumWidth(80);
+            bafer_->bindLineEdit(e, field);
+            h->addWidget(e);
+            pos->addWidget(cell, r, c++);
+            last = cell;
+        }
+        ++r;
+        return last;
+    };
+    numbers({{"DBPaperWidth", "Širina mm", "PaperWidth"},
+             {"DBPaperLength", "Dužina mm", "PaperLength"},
+             {"DBLeftMargin", "L. margin", "LeftMargin"}});
+    imageWidth_ = numbers({{"DBImageWidth", "Širina slike", "ImageWidth"}});
+
+    fontBox_ = new QWidget(GBSetupPOS_);
+    {
+        auto* h = new QHBoxLayout(fontBox_);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(new QLabel("Font naziv i veličina", fontBox_));
+        auto* name = new QComboBox(fontBox_);
+        name->setObjectName("FontName");
+        name->setEditable(true);
+        name->setMinimumWidth(180);
+        bafer_->bindComboText(name, "FontName");
+        auto* size = Edit(fontBox_, "DBFontSize");
+        size->setMaximumWidth(50);
+        bafer_->bindLineEdit(size, "FontSize");
+        h->addWidget(name);
+        h->addWidget(size);
+        h->addStretch();
+    }
+    pos->addWidget(fontBox_, r++, 0, 1, 4);
+    numbers({{"DBEscInit", "EscInit", "EscInit"}, {"DBEscCut", "EscCut", "EscCut"}});
+    numbers({{"DBEscFF", "EscFF", "EscFF"}, {"DBEscLF", "EscLF", "EscLF"}, {"DBEscCR", "EscCR", "EscCR"}});
+    pos->setRowStretch(r, 1);
+    outer->addWidget(GBSetupPOS_, 1);
+
+    connect(bafer_, &RecordBinder::fieldChanged, this, [this](const QString& f) {
+        if (f == "PrintUredjaj") PrintUredjajChange();
+        if (f == "RenderPrint") RenderPrintChange();
+    });
+}
+
+void TGlavnaFisk::PrintUredjajChange() {
+    auto v = kv::PrinterPageVisibilityFor(ctx_.settings.Bafer.integer("PrintUredjaj"),
+                                          ctx_.settings.Bafer.integer("RenderPrint"));
+    GBSetupPOS_->setVisible(v.posSetup);
+}
+
+void TGlavnaFisk::RenderPrintChange() {
+    auto v = kv::PrinterPageVisibilityFor(ctx_.settings.Bafer.integer("PrintUredjaj"),
+                                          ctx_.settings.Bafer.integer("RenderPrint"));
+    conversionGroup_->setVisible(v.conversion);
+    qrGroup_->setVisible(v.conversion);
+    imageWidth_->setVisible(v.conversion);
+    fontBox_->setVisible(v.font);
+}
+
+void TGlavnaFisk::buildKasaPage(QWidget* page) {
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    PgCtrKasa_ = new QTabWidget(page);
+    PgCtrKasa_->setObjectName("PgCtrKasa");
+    v->addWidget(PgCtrKasa_);
+    TabRacuni_ = addPage(PgCtrKasa_, "TabRacuni", "Računi");
+    TabUlazi_ = addPage(PgCtrKasa_, "TabUlazi", "Ulazi");
+    TabSifarnici_ = addPage(PgCtrKasa_, "TabSifarnici", "Šifarnici");
+    TabParametriKase_ = addPage(PgCtrKasa_, "TabParametriKase", "Parametri");
+    addPage(PgCtrKasa_, "KasaPregled", "Pregledi");
+    TabImport_ = addPage(PgCtrKasa_, "TabImport", "Import");
+    addPage(PgCtrKasa_, "TabServer", "Server");
+
+    auto* sv = new QVBoxLayout(TabSifarnici_);
+    PgCtrSifarnici_ = new QTabWidget(TabSifarnici_);
+    PgCtrSifarnici_->setObjectName("PgCtrSifarnici");
+    sv->addWidget(PgCtrSifarnici_);
+    TabArtikli_ = addPage(PgCtrSifarnici_, "TabArtikli", "Artikli");
+    addPage(PgCtrSifarnici_, "TabGrupe", "Grupe");
+    addPage(PgCtrSifarnici_, "TabRadnici", "Radnici");
+    addPage(PgCtrSifarnici_, "TabTarife", "Tarife");
+    addPage(PgCtrSifarnici_, "TabPaymentType", "Način plaćanja");
+    addPage(PgCtrSifarnici_, "TabPartner", "Partneri");
+    addPage(PgCtrSifarnici_, "TabKartice", "Rabati");
+
+    connect(PgCtrKasa_, &QTabWidget::currentChanged, this, [this](int) {
+        if (PgCtrKasa_->currentWidget() == TabSifarnici_) TabSifarniciShow();
+    });
+    buildInvoicePage(TabRacuni_);
+    buildParametersPage(TabParametriKase_);
+}
+
+void TGlavnaFisk::buildInvoicePage(QWidget* page) {
+    auto* v = new QVBoxLayout(page);
+    auto* head = new QHBoxLayout();
+    head->addWidget(new QLabel("Datum rada", page));
+    DatumRada_ = new QDateEdit(page);
+    DatumRada_->setObjectName("DatumRada");
+    DatumRada_->setCalendarPopup(true);
+    kasaBaf_->bindDateEdit(DatumRada_, "Datum");
+    head->addWidget(DatumRada_);
+    head->addWidget(new QLabel("Kasir", page));
+    DBKasir_ = new QComboBox(page);
+    DBKasir_->setObjectName("DBKasir");
+    DBKasir_->setMinimumWidth(160);
+    head->addWidget(DBKasir_);
+    head->addStretch();
+    v->addLayout(head);
+
+    // Search edits are placed by hand: their positions follow which are shown.
+    searchPanel_ = new QWidget(page);
+    searchPanel_->setObjectName("PanelPretraga");
+    searchPanel_->setMinimumHeight(26);
+    LEBarkod_ = Edit(searchPanel_, "LEBarkod");
+    LEBarkod_->setPlaceholderText("Barkod");
+    LESifra_ = Edit(searchPanel_, "LESifra");
+    LESifra_->setPlaceholderText("Šifra");
+    LENaziv_ = Edit(searchPanel_, "LENaziv");
+    LENaziv_->setPlaceholderText("Naziv");
+    LEOpis_ = Edit(searchPanel_, "LEOpis");
+    LEOpis_->setPlaceholderText("Filter naziv / šifra");
+    LblOpis_ = new QLabel("Opis", searchPanel_);
+    DBOpis_ = Edit(searchPanel_, "DBOpis");
+    int x = 4;
+    for (auto [e, w] : {std::pair{LEBarkod_, 120}, std::pair{LESifra_, 80}, std::pair{LENaziv_, 200},
+                        std::pair{LEOpis_, 160}, std::pair{DBOpis_, 200}}) {
+        e->setGeometry(x, 2, w, 22);
+        x += w + 1;
+    }
+    v->addWidget(searchPanel_);
+
+    auto* line = new QHBoxLayout();
+    line->addWidget(new QLabel("Cijena", page));
+    DBCijena_ = Edit(page, "DBCijena");
+    line->addWidget(DBCijena_);
+    LblNaStanju_ = new QLabel("Na stanju", page);
+    LblNaStanju_->setObjectName("LblNaStanju");
+    DBZaliha_ = Edit(page, "DBZaliha");
+    DBZaliha_->setReadOnly(true);
+    line->addWidget(LblNaStanju_);
+    line->addWidget(DBZaliha_);
+    line->addStretch();
+    v->addLayout(line);
+    v->addStretch();
+
+    auto* panel = new QWidget(page);
+    panel->setObjectName("PanelKasaKom");
+    auto* grid = new QGridLayout(panel);
+    struct S {
+        const char* name;
+        const char* caption;
+    } buttons[] = {{"SBNoviRacun", "F2 Novi_račun"},     {"SBStornoRac", "Shift+F2 Storno_račun"},
+                   {"SBPotvrdiRacun", "F3 Potvrda"},     {"SBBrisiRacun", "F4 Briši_račun"},
+                   {"SBKupac", "F5 Kupac"},              {"SBPlacanje", "F6 Plaćanje"},
+                   {"SBKasir", "F7 Kasir"},              {"SBPlaceno", "F8 Plaćeno"},
+                   {"SBPrintRacun", "F9 Print"},         {"SBRabat", "F10 Rabat"},
+                   {"SBSpisakRacuna", "F11 Računi"},     {"SBDodajSt", "+ Dodaj"},
+                   {"SBBrisiSt", "- Briši"},             {"SBPutaKol", "* kom"},
+                   {"SBKolRucno", "/ količina"}};
+    int i = 0;
+    for (const auto& b : buttons) {
+        auto* sb = new QToolButton(panel);
+        sb->setObjectName(b.name);
+        sb->setText(QString::fromUtf8(b.caption));
+        sb->setFocusPolicy(Qt::NoFocus);
+        sb->setMinimumSize(96, 44);
+        grid->addWidget(sb, i / 8, i % 8);
+        ++i;
+    }
+    // Step 5 of the start-up: captions break at blanks, "_" shows as a blank.
+    for (auto* sb : panel->findChildren<QToolButton*>())
+        sb->setText(Q(kv::SpeedButtonCaption(sb->text().toStdString())));
+    v->addWidget(panel);
+}
+
+void TGlavnaFisk::buildParametersPage(QWidget* page) {
+    auto* outer = new QHBoxLayout(page);
+    auto* box = new QGroupBox("Parametri kase", page);
+    auto* form = new QFormLayout(box);
+    auto line = [&](const char* name, const char* caption, const char* field) {
+        auto* e = Edit(box, name);
+        e->setMaximumWidth(200);
+        e->setAccessibleName(caption);
+        kasaBaf_->bindLineEdit(e, field);
+        return e;
+    };
+    auto check = [&](const char* name, const char* caption, const char* field) {
+        auto* c = new QCheckBox(caption, box);
+        c->setObjectName(name);
+        kasaBaf_->bindCheckBox(c, field);
+        form->addRow(c);
+        return c;
+    };
+    form->addRow("Način plaćanja", line("DBNacPl", "Način plaćanja", "NacPl"));
+    {
+        auto* row = new QWidget(box);
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(line("DBKasaFontSize", "FontSize", "FontSize"));
+        auto* test = new QPushButton("Test", row);
+        test->setObjectName("Button1");
+        connect(test, &QPushButton::clicked, this, &TGlavnaFisk::Button1Click);
+        h->addWidget(test);
+        form->addRow("FontSize", row);
+    }
+    check("DBAutoStart", "Pokreni kasu kod start-a", "AutoStart");
+    check("DBBarkod", "Unos barkoda", "Barkod");
+    check("DBSifra", "Unos šifre", "Sifra");
+    check("DBNaziv", "Pretraga po nazivu", "Naziv");
+    check("DBFilterNaziv", "Pretraga filter po nazivu i šifri", "FilterNaziv");
+    auto* stock = new QGroupBox("Zalihe", box);
+    stock->setObjectName("RGZalihe");
+    kasaBaf_->bindRadioGroup(RadioGroup(page, stock, {"Nema kontrole", "Informativno", "Kontrola zaliha"}, 3),
+                             "Zalihe");
+    form->addRow(stock);
+    {
+        auto* row = new QWidget(box);
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(line("DBZoom", "Zoom", "Zoom"));
+        auto* test = new QPushButton("Test", row);
+        test->setObjectName("Button4");
+        connect(test, &QPushButton::clicked, this, &TGlavnaFisk::Button4Click);
+        h->addWidget(test);
+        form->addRow("Zoom", row);
+    }
+    CbServer_ = check("DBServer", "Veza sa serverom", "Server");
+    form->addRow("Adresa servera", line("DBServerAdress", "Adresa servera", "ServerAdress"));
+    form->addRow("Skladište šifra na serveru", line("DBSkladiste", "Skladište šifra na serveru", "Skladiste"));
+    form->addRow("Kasa šifra na serveru", line("DBKasaSifra", "Kasa šifra na serveru", "KasaSifra"));
+    check("DBLoginUser", "Obavezan login", "LoginUser");
+
+    auto* buttons = new QHBoxLayout();
+    auto* save = new QPushButton("Sačuvaj", box);
+    save->setObjectName("BtSacuvajKasa");
+    auto* cancel = new QPushButton("Odustani", box);
+    cancel->setObjectName("BtOdustaniKasa");
+    connect(save, &QPushButton::clicked, this, [this] {
+        if (ctx_.settings.KasaBaf.isEditing()) ctx_.settings.KasaBaf.post();
+    });
+    connect(cancel, &QPushButton::clicked, this, [this] { ctx_.settings.KasaBaf.cancel(); });
+    buttons->addWidget(save);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    form->addRow(buttons);
+    box->setMaximumWidth(560);
+    outer->addWidget(box, 0, Qt::AlignTop);
+    outer->addStretch();
+}
+
+void TGlavnaFisk::StartUp() {
+    auto& s = ctx_.settings;
+    kv::AppContext::Run(ctx_.hooks.fillImportDrivers);
+    PgCtrSetup_->setTabVisible(3, false);
+
+    // Step 12: the records, filled and posted (this writes both sections back).
+    s.FillRecords({});
+    bafer_->refresh();
+    kasaBaf_->refresh();
+    PrintUredjajChange();
+    RenderPrintChange();
+
+    // Step 13: cashier.
+    if (s.KasaBaf.integer("LoginUser") == 1)
+        DBKasir_->setEnabled(false);
+    else
+        kv::AppContext::Run(ctx_.hooks.loadCashier);
+
+    // Step 14: server mode owns the code lists.
+    if (s.KasaBaf.integer("Server") == 1) {
+        for (QWidget* p : {TabImport_, TabUlazi_, TabParametriKase_})
+            PgCtrKasa_->setTabVisible(PgCtrKasa_->indexOf(p), false);
+        for (QLineEdit* e : {DBCijena_, DBOpis_}) {
+            e->setReadOnly(true);
+            e->setBackgroundRole(QPalette::Button);
+            e->setAutoFillBackground(true);
+        }
+        CbServer_->hide();
+    }
+
+    // Step 15: zoom.
+    if (int64_t zoom = s.KasaBaf.integer("Zoom"); zoom != 0) ScaleBy(static_cast<int>(zoom) + 100);
+
+    // Step 17: stock display.
+    bool stock = s.KasaBaf.integer("Zalihe") != 0;
+    LblNaStanju_->setVisible(stock);
+    DBZaliha_->setVisible(stock);
+
+    // Step 18: search edits and the window font.
+    applyFontSize();
+    layOutSearchEdits();
+
+    // Steps 19 to 21.
+    kv::AppContext::Run(ctx_.hooks.inputWatcherStartup);
+    kv::AppContext::Run(ctx_.hooks.restoreSavedInvoice);
+    kv::AppContext::Run(ctx_.hooks.fillPrinterLists);
+
+    // Step 16: start page. The cash register starts in view; the service
+    // starts minimised to the notification area.
+    if (s.KasaBaf.integer("AutoStart") == 1) {
+        TbKasaClick();
+        show();
+    } else {
+        TbSetupClick();
+        showMinimized();
+        ApplicationEvents1Minimize();
+    }
+}
+
+void TGlavnaFisk::layOutSearchEdits() {
+    auto& k = ctx_.settings.KasaBaf;
+    bool b = k.integer("Barkod") == 1, s = k.integer("Sifra") == 1, n = k.integer("Naziv") == 1,
+         o = k.integer("FilterNaziv") == 1;
+    LEBarkod_->setVisible(b);
+    LESifra_->setVisible(s);
+    LENaziv_->setVisible(n);
+    LEOpis_->setVisible(o);
+    auto l = kv::LayOutSearchEdits(b, LEBarkod_->width(), s, LESifra_->width(), n, LENaziv_->width(), o,
+                                   LEOpis_->width(), !DBOpis_->isHidden());
+    if (b) LEBarkod_->move(4, LEBarkod_->y());
+    if (l.sifra >= 0) LESifra_->move(l.sifra, LESifra_->y());
+    if (l.naziv >= 0) LENaziv_->move(l.naziv, LENaziv_->y());
+    if (l.opis >= 0) LEOpis_->move(l.opis, LEOpis_->y());
+    if (l.dbOpis >= 0) {
+        int labelW = LblOpis_->sizeHint().width();
+        LblOpis_->setGeometry(l.dbOpis, 2, labelW, 22);
+        DBOpis_->move(l.dbOpis + labelW + 2, DBOpis_->y());
+    }
+}
+
+void TGlavnaFisk::applyFontSize() {
+    int64_t size = ctx_.settings.KasaBaf.integer("FontSize");
+    if (size <= 0) return;
+    baseFontPt_ = static_cast<double>(size);
+    QFont f = font();
+    f.setPointSizeF(baseFontPt_ * scalePercent_ / 100.0);
+    setFont(f);
+}
+
+void TGlavnaFisk::ScaleBy(int percent) {
+    if (percent <= 0) return;
+    scalePercent_ = percent;
+    resize(baseSize_ * percent / 100);
+    QFont f = font();
+    f.setPointSizeF(baseFontPt_ * percent / 100.0);
+    setFont(f);
+}
+
+void TGlavnaFisk::Button1Click() { applyFontSize(); }
+
+void TGlavnaFisk::Button4Click() { ScaleBy(static_cast<int>(ctx_.settings.KasaBaf.integer("Zoom")) + 100); }
+
+// ---------------------------------------------------------------- navigation
+
+void TGlavnaFisk::showMainPage(QWidget* page, QToolButton* button) {
+    button->setChecked(true);
+    PgCtrGlavni_->setCurrentWidget(page);
+}
+
+void TGlavnaFisk::TbSetupClick() { showMainPage(TabSetup_, TbSetup_); }
+void TGlavnaFisk::TbPoslanoClick() { showMainPage(TabRacun_, TbPoslano_); }
+void TGlavnaFisk::ToolButton4Click() { showMainPage(TabReport_, ToolButton4_); }
+void TGlavnaFisk::ToolButton6Click() { showMainPage(TabBlagajna_, ToolButton6_); }
+void TGlavnaFisk::TbKasaClick() {
+    showMainPage(TabKasa_, TbKasa_);
+    TabKasaShow();
+}
+
+void TGlavnaFisk::TabKasaShow() {
+    PgCtrKasa_->setCurrentWidget(TabRacuni_);
+    // Focusing may fail while the window is hidden; that is fine.
+    if (DatumRada_->isVisible()) DatumRada_->setFocus();
+}
+
+void TGlavnaFisk::TabSifarniciShow() { PgCtrSifarnici_->setCurrentWidget(TabArtikli_); }
+
+// ---------------------------------------------------------------- notification area
+
+bool TGlavnaFisk::trayAvailable() const {
+    if (g_trayOverride >= 0) return g_trayOverride == 1;
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TGlavnaFisk::ApplicationEvents1Minimize() {
+    if (!trayAvailable()) return;  // stays minimised on the task bar
+    hiddenToTray_ = true;
+    hide();
+    setWindowState((windowState() & ~Qt::WindowActive) | Qt::WindowMinimized);
+    TrayIcon1_->show();
+    if (QSystemTrayIcon::supportsMessages()) TrayIcon1_->showMessage("Open", "Double click to open.");
+}
+
+void TGlavnaFisk::RestoreFromTray() {
+    TrayIcon1_->hide();
+    hiddenToTray_ = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TGlavnaFisk::TrayIcon1DblClick() { RestoreFromTray(); }
+void TGlavnaFisk::Open1Click() { RestoreFromTray(); }
+
+void TGlavnaFisk::Exit1Click() {
+    TrayIcon1_->hide();
+    exiting_ = true;
+    QCoreApplication::exit(0);
+}
+
+// ---------------------------------------------------------------- events
+
+void TGlavnaFisk::closeEvent(QCloseEvent* e) {
+    if (exiting_) {
+        e->accept();
+        return;
+    }
+    if (!ctx_.prompter.confirm(kv::texts::kEndOfWork, kv::MsgKind::Information)) {
+        e->ignore();
+        return;
+    }
+    // Unsaved edits of the device settings are written as they stand.
+    ctx_.settings.WriteGlobal();
+    TrayIcon1_->hide();
+    e->accept();
+    QCoreApplication::quit();
+}
+
+void TGlavnaFisk::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && !hiddenToTray_ && isVisible()) {
+        // Hide after the state change has been processed.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && !hiddenToTray_) ApplicationEvents1Minimize();
+        });
+    }
+}
+
+bool TGlavnaFisk::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate && firstActivity_ && ctx_.settings.KasaBaf.integer("Server") == 1) {
+        firstActivity_ = false;
+        kv::AppContext::Run(ctx_.hooks.serverDownload);
+    }
+    return QMainWindow::event(e);
+}
+
+bool TGlavnaFisk::eventFilter(QObject* obj, QEvent* e) {
+    if (e->type() != QEvent::KeyPress) return false;
+    auto* key = static_cast<QKeyEvent*>(e);
+    // A key event travels up the parent chain; act on it once, where it starts.
+    QWidget* target = QApplication::focusWidget();
+    if (target ? obj != target : obj != QApplication::activeWindow()) return false;
+    if (key->key() == Qt::Key_Escape) ApplicationEvents1Message(key);
+    auto* w = qobject_cast<QWidget*>(obj);
+    if (w && w->window() == this) return FormKeyDown(key);
+    return false;
+}
+
+void TGlavnaFisk::ApplicationEvents1Message(QKeyEvent*) {
+    // Esc in a message box belongs to the box alone.
+    QWidget* active = QApplication::activeModalWidget();
+    if (!active) active = QApplication::activeWindow();
+    if (qobject_cast<QMessageBox*>(active)) return;
+    if (kv::EditableDataset* ds = RecordBinder::DatasetOf(QApplication::focusWidget()); ds && ds->isEditing())
+        ds->cancel();
+}
+
+bool TGlavnaFisk::FormKeyDown(QKeyEvent* e) {
+    bool onRacuni = PgCtrGlavni_->currentWidget() == TabKasa_ && PgCtrKasa_->currentWidget() == TabRacuni_;
+    bool pad = e->modifiers() & Qt::KeypadModifier;
+    kv::ShellKey k = kv::ShellKey::Other;
+    switch (e->key()) {
+        case Qt::Key_Escape: k = kv::ShellKey::Escape; break;
+        case Qt::Key_F2: k = kv::ShellKey::F2; break;
+        case Qt::Key_F3: k = kv::ShellKey::F3; break;
+        case Qt::Key_F4: k = kv::ShellKey::F4; break;
+        case Qt::Key_F5: k = kv::ShellKey::F5; break;
+        case Qt::Key_F6: k = kv::ShellKey::F6; break;
+        case Qt::Key_F7: k = kv::ShellKey::F7; break;
+        case Qt::Key_F8: k = kv::ShellKey::F8; break;
+        case Qt::Key_F9: k = kv::ShellKey::F9; break;
+        case Qt::Key_F10: k = kv::ShellKey::F10; break;
+        case Qt::Key_F11: k = kv::ShellKey::F11; break;
+        case Qt::Key_Plus: k = pad ? kv::ShellKey::PadPlus : k; break;
+        case Qt::Key_Minus: k = pad ? kv::ShellKey::PadMinus : k; break;
+        case Qt::Key_Asterisk: k = pad ? kv::ShellKey::PadMultiply : k; break;
+        case Qt::Key_Slash: k = pad ? kv::ShellKey::PadDivide : k; break;
+        default: break;
+    }
+    kv::KeyAction a = kv::FormKeyDownAction(onRacuni, k, e->modifiers() & Qt::ShiftModifier);
+    if (a.cancelLinesEdit) kv::AppContext::Run(ctx_.hooks.cancelLinesEdit);
+    if (!a.button.empty()) {
+        if (auto* b = findChild<QAbstractButton*>(Q(a.button))) b->click();
+        return true;  // one key, one action
+    }
+    return false;
+}
+
+}  // namespace kv::gui

@@ -1,0 +1,132 @@
+#pragma once
+// The main window: a vertical tool bar over the hidden-tab page control, the
+// settings pages bound to the settings records, the notification-area icon
+// and the keyboard routing of the cash register. A view over AppContext.
+#include <QMainWindow>
+#include <QPointer>
+
+class QButtonGroup;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class QSystemTrayIcon;
+class QMenu;
+class QAction;
+class QWidget;
+class QLabel;
+class QLineEdit;
+class QCheckBox;
+class QGroupBox;
+class QDateEdit;
+class QComboBox;
+
+namespace kv {
+class AppContext;
+}
+
+namespace kv::gui {
+
+class RecordBinder;
+
+class TGlavnaFisk : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TGlavnaFisk(kv::AppContext& ctx, QWidget* parent = nullptr);
+    ~TGlavnaFisk() override;
+
+    // The rest of the start-up once the single-instance rule has let us in:
+    // records filled and posted, server mode, zoom, start page, search edits,
+    // then the hooks of the later subsystems.
+    void StartUp();
+
+    kv::AppContext& context() { return ctx_; }
+    RecordBinder* baferBinder() { return bafer_; }
+    RecordBinder* kasaBafBinder() { return kasaBaf_; }
+
+    // Scale in percent set by the zoom (100 when not scaled).
+    int scalePercent() const { return scalePercent_; }
+    // Whether minimising hides to the notification area; without one the
+    // window stays minimised on the task bar, so it can always be reached.
+    static void setTrayAvailableOverride(int available);  // -1: ask the system
+    bool hiddenToTray() const { return hiddenToTray_; }
+
+    // Handlers.
+    void TbSetupClick();
+    void TbPoslanoClick();
+    void ToolButton4Click();
+    void TbKasaClick();
+    void ToolButton6Click();
+    void TabKasaShow();
+    void TabSifarniciShow();
+    void ApplicationEvents1Minimize();
+    void TrayIcon1DblClick();
+    void Open1Click();
+    void Exit1Click();
+    void Button1Click();  // font size test
+    void Button4Click();  // zoom test
+    void PrintUredjajChange();
+    void RenderPrintChange();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* obj, QEvent* e) override;
+
+private:
+    void buildToolBar();
+    void buildSetupPage(QWidget* page);
+    void buildDevicePage(QWidget* page);
+    void buildDataPage(QWidget* page);
+    void buildPrinterPage(QWidget* page);
+    void buildKasaPage(QWidget* page);
+    void buildInvoicePage(QWidget* page);
+    void buildParametersPage(QWidget* page);
+    QWidget* addPage(QTabWidget* tabs, const char* name, const QString& caption);
+    void showMainPage(QWidget* page, QToolButton* button);
+    void ScaleBy(int percent);
+    void applyFontSize();
+    void layOutSearchEdits();
+    bool trayAvailable() const;
+    bool FormKeyDown(QKeyEvent* e);
+    void ApplicationEvents1Message(QKeyEvent* e);
+    void RestoreFromTray();
+
+    kv::AppContext& ctx_;
+    RecordBinder* bafer_ = nullptr;
+    RecordBinder* kasaBaf_ = nullptr;
+
+    QToolBar* TbGlavni_ = nullptr;
+    QButtonGroup* toolGroup_ = nullptr;
+    QTabWidget* PgCtrGlavni_ = nullptr;
+    QTabWidget* PgCtrSetup_ = nullptr;
+    QTabWidget* PgCtrKasa_ = nullptr;
+    QTabWidget* PgCtrSifarnici_ = nullptr;
+    QWidget *TabSetup_ = nullptr, *TabRacun_ = nullptr, *TabReport_ = nullptr, *TabKasa_ = nullptr,
+            *TabBlagajna_ = nullptr;
+    QWidget *TabRacuni_ = nullptr, *TabSifarnici_ = nullptr, *TabUlazi_ = nullptr, *TabParametriKase_ = nullptr,
+            *TabImport_ = nullptr, *TabArtikli_ = nullptr;
+    QToolButton *TbSetup_ = nullptr, *TbPoslano_ = nullptr, *ToolButton4_ = nullptr, *TbKasa_ = nullptr,
+                *ToolButton6_ = nullptr;
+    QGroupBox* GBSetupPOS_ = nullptr;
+    QWidget *conversionGroup_ = nullptr, *qrGroup_ = nullptr, *imageWidth_ = nullptr, *fontBox_ = nullptr;
+    QWidget* searchPanel_ = nullptr;
+    QLineEdit *LEBarkod_ = nullptr, *LESifra_ = nullptr, *LENaziv_ = nullptr, *LEOpis_ = nullptr,
+              *DBOpis_ = nullptr, *DBCijena_ = nullptr, *DBZaliha_ = nullptr;
+    QLabel *LblOpis_ = nullptr, *LblNaStanju_ = nullptr;
+    QDateEdit* DatumRada_ = nullptr;
+    QComboBox* DBKasir_ = nullptr;
+    QCheckBox* CbServer_ = nullptr;
+
+    QSystemTrayIcon* TrayIcon1_ = nullptr;
+    QMenu* PopupMenu1_ = nullptr;
+
+    bool firstActivity_ = true;
+    bool exiting_ = false;
+    bool hiddenToTray_ = false;
+    int scalePercent_ = 100;
+    QSize baseSize_;
+    double baseFontPt_ = 8;
+};
+
+}  // namespace kv::gui
