@@ -555,17 +555,20 @@ void TGlavnaFisk::buildParametersPage(QWidget* page) {
         return c;
     };
     form->addRow("Način plaćanja", line("DBNacPl", "Način plaćanja", "NacPl"));
-    {
+    // A value with a "Test" button that applies it to the window at once.
+    auto testRow = [&](const char* name, const char* caption, const char* field, const char* button,
+                       void (TGlavnaFisk::*apply)()) {
         auto* row = new QWidget(box);
         auto* h = new QHBoxLayout(row);
         h->setContentsMargins(0, 0, 0, 0);
-        h->addWidget(line("DBKasaFontSize", "FontSize", "FontSize"));
+        h->addWidget(line(name, caption, field));
         auto* test = new QPushButton("Test", row);
-        test->setObjectName("Button1");
-        connect(test, &QPushButton::clicked, this, &TGlavnaFisk::Button1Click);
+        test->setObjectName(button);
+        connect(test, &QPushButton::clicked, this, apply);
         h->addWidget(test);
-        form->addRow("FontSize", row);
-    }
+        form->addRow(caption, row);
+    };
+    testRow("DBKasaFontSize", "FontSize", "FontSize", "Button1", &TGlavnaFisk::Button1Click);
     check("DBAutoStart", "Pokreni kasu kod start-a", "AutoStart");
     check("DBBarkod", "Unos barkoda", "Barkod");
     check("DBSifra", "Unos šifre", "Sifra");
@@ -576,17 +579,7 @@ void TGlavnaFisk::buildParametersPage(QWidget* page) {
     kasaBaf_->bindRadioGroup(RadioGroup(page, stock, {"Nema kontrole", "Informativno", "Kontrola zaliha"}, 3),
                              "Zalihe");
     form->addRow(stock);
-    {
-        auto* row = new QWidget(box);
-        auto* h = new QHBoxLayout(row);
-        h->setContentsMargins(0, 0, 0, 0);
-        h->addWidget(line("DBZoom", "Zoom", "Zoom"));
-        auto* test = new QPushButton("Test", row);
-        test->setObjectName("Button4");
-        connect(test, &QPushButton::clicked, this, &TGlavnaFisk::Button4Click);
-        h->addWidget(test);
-        form->addRow("Zoom", row);
-    }
+    testRow("DBZoom", "Zoom", "Zoom", "Button4", &TGlavnaFisk::Button4Click);
     CbServer_ = check("DBServer", "Veza sa serverom", "Server");
     form->addRow("Adresa servera", line("DBServerAdress", "Adresa servera", "ServerAdress"));
     form->addRow("Skladište šifra na serveru", line("DBSkladiste", "Skladište šifra na serveru", "Skladiste"));
