@@ -243,8 +243,12 @@ Value convertIn(const FieldDef& def, const Value& v) {
             return readBoolean(def, v);
         case FieldStorage::Float:
             return readFloat(def, v);
-        case FieldStorage::Money:
-            return readCurrency(def, v);
+        case FieldStorage::Money: {
+            const Currency c = readCurrency(def, v);
+            const bool scaled = def.type == FieldType::BCD || def.type == FieldType::FMTBcd;
+            if (scaled && def.size > 0 && def.size < 4) return RoundCurr(-def.size, c);
+            return c;
+        }
         case FieldStorage::Moment: {
             const DateTime dt = readDateTime(def, v);
             if (def.type == FieldType::Date) return dt.date();
@@ -341,6 +345,7 @@ void MemTable::open() {
     state_ = DatasetState::Browse;
     pos_ = 0;
     bof_ = eof_ = true;
+    notify(TableChange::Rows);
 }
 
 void MemTable::close() {
@@ -352,6 +357,7 @@ void MemTable::close() {
     buffer_.clear();
     pos_ = 0;
     bof_ = eof_ = true;
+    notify(TableChange::Rows);
 }
 
 void MemTable::checkActive() const {
@@ -374,6 +380,7 @@ void MemTable::first() {
     pos_ = 0;
     bof_ = true;
     eof_ = order_.empty();
+    notify(TableChange::Cursor);
 }
 
 void MemTable::last() {
@@ -381,6 +388,7 @@ void MemTable::last() {
     pos_ = order_.empty() ? 0 : order_.size() - 1;
     eof_ = true;
     bof_ = order_.empty();
+    notify(TableChange::Cursor);
 }
 
 void MemTable::next() {
@@ -391,6 +399,7 @@ void MemTable::next() {
     } else {
         eof_ = true;
     }
+    notify(TableChange::Cursor);
 }
 
 void MemTable::prior() {
@@ -401,6 +410,7 @@ void MemTable::prior() {
     } else {
         bof_ = true;
     }
+    notify(TableChange::Cursor);
 }
 
 void MemTable::moveTo(std::size_t index) {
@@ -408,6 +418,7 @@ void MemTable::moveTo(std::size_t index) {
     if (index >= order_.size()) throw DatasetError("Record index out of range");
     pos_ = index;
     bof_ = eof_ = false;
+    notify(TableChange::Cursor);
 }
 
 void MemTable::append() {
@@ -416,6 +427,7 @@ void MemTable::append() {
     state_ = DatasetState::Insert;
     bof_ = eof_ = false;
     calculate(buffer_);
+    notify(TableChange::Rows);
 }
 
 void MemTable::edit() {
@@ -429,6 +441,7 @@ void MemTable::edit() {
     editRow_ = order_[pos_];
     buffer_ = rows_[editRow_];
     state_ = DatasetState::Edit;
+    notify(TableChange::Field);
 }
 
 void MemTable::post() {
@@ -452,6 +465,7 @@ void MemTable::post() {
     // A listener may add or remove listeners; run the list as it was.
     const auto listeners = afterPost_;
     for (const auto& [id, cb] : listeners) cb(*this);
+    notify(TableChange::Rows);
 }
 
 void MemTable::cancel() {
@@ -459,6 +473,7 @@ void MemTable::cancel() {
     buffer_.clear();
     state_ = DatasetState::Browse;
     bof_ = eof_ = order_.empty();
+    notify(TableChange::Rows);
 }
 
 void MemTable::deleteRecord() {
@@ -477,6 +492,7 @@ void MemTable::deleteRecord() {
         if (s > stored) --s;
     if (pos_ >= order_.size()) pos_ = order_.empty() ? 0 : order_.size() - 1;
     bof_ = eof_ = order_.empty();
+    notify(TableChange::Rows);
 }
 
 void MemTable::emptyDataSet() {
@@ -488,6 +504,7 @@ void MemTable::emptyDataSet() {
     order_.clear();
     pos_ = 0;
     bof_ = eof_ = true;
+    notify(TableChange::Rows);
 }
 
 Field MemTable::field(std::string_view name) { return Field(this, requireField(name)); }
@@ -533,6 +550,7 @@ void MemTable::assign(std::size_t fi, const Value& v) {
     buffer_[fi] = convertIn(def, v);
     calculate(buffer_);
     if (onFieldChange_) onFieldChange_(*this, Field(this, fi));
+    notify(TableChange::Field);
 }
 
 void MemTable::calculate(Record& rec) {
@@ -597,6 +615,7 @@ void MemTable::setIndexFieldNames(const std::string& fieldNames) {
         rebuildOrder();
         setPosTo(current);
     }
+    if (active()) notify(TableChange::Rows);
 }
 
 bool MemTable::keyLess(std::size_t a, std::size_t b) const {
@@ -621,6 +640,24 @@ void MemTable::rebuildOrder() {
 
 void MemTable::setPosTo(std::size_t storageIndex) {
     pos_ = static_cast<std::size_t>(std::find(order_.begin(), order_.end(), storageIndex) - order_.begin());
+}
+
+}  // namespace kv
+
+namespace kv {
+
+int MemTable::addChangeListener(ChangeCallback cb) {
+    changeListeners_.emplace_back(nextListenerId_, std::move(cb));
+    return nextListenerId_++;
+}
+
+void MemTable::removeChangeListener(int id) {
+    std::erase_if(changeListeners_, [id](const auto& entry) { return entry.first == id; });
+}
+
+void MemTable::notify(TableChange change) {
+    const auto listeners = changeListeners_;
+    for (const auto& [id, cb] : listeners) cb(*this, change);
 }
 
 }  // namespace kv

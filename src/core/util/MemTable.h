@@ -44,7 +44,9 @@ struct FieldDef {
     std::string name;
     FieldType type = FieldType::String;
     // Characters (not bytes) for String, FixedChar, WideString, FixedWideChar
-    // and Guid; longer text is cut. 0 means unbounded; other types ignore it.
+    // and Guid; longer text is cut. 0 means unbounded. For BCD and FMTBcd
+    // fields, 1 to 3 is the number of decimals kept (rounded half away from
+    // zero); 0 keeps all four. Other types ignore it.
     int size = 0;
     // Data fields are stored and posted; the other kinds are filled by the
     // onCalcFields callback and are not saved.
@@ -52,6 +54,10 @@ struct FieldDef {
 };
 
 enum class DatasetState { Inactive, Browse, Edit, Insert, CalcFields };
+
+// What a change listener is told: the rows (or their order) changed, the
+// cursor moved, or a field of the record in hand was assigned.
+enum class TableChange { Rows, Cursor, Field };
 
 class MemTable;
 
@@ -164,6 +170,10 @@ public:
     void removeAfterPost(int id);
     // Called after a data field of the edit buffer was assigned.
     void setOnFieldChange(FieldChangeCallback cb) { onFieldChange_ = std::move(cb); }
+    // Views (grids, bound editors) listen here to show the table as it is.
+    using ChangeCallback = std::function<void(MemTable&, TableChange)>;
+    int addChangeListener(ChangeCallback cb);
+    void removeChangeListener(int id);
 
     // Sort order: ";"-separated field names, ascending, stable
     // (records with equal keys keep their insertion order); "" is insertion
@@ -190,6 +200,7 @@ private:
     void placeInOrder(std::size_t storageIndex);
     void rebuildOrder();
     void setPosTo(std::size_t storageIndex);
+    void notify(TableChange change);
 
     std::vector<FieldDef> defs_;
     std::vector<Record> rows_;         // storage, insertion order
@@ -210,6 +221,7 @@ private:
     std::vector<std::pair<int, Callback>> afterPost_;
     int nextListenerId_ = 1;
     FieldChangeCallback onFieldChange_;
+    std::vector<std::pair<int, ChangeCallback>> changeListeners_;
 };
 
 }  // namespace kv
