@@ -20,7 +20,13 @@ const char* kDatasetProperty = "kvDataset";
 }
 
 RecordBinder::RecordBinder(kv::SettingsRecord& record, kv::Prompter& prompter, QObject* parent)
-    : QObject(parent), record_(record), prompter_(prompter) {
+    : RecordBinder(BindSettings(record), prompter, parent) {}
+
+RecordBinder::RecordBinder(kv::MemTable& table, kv::Prompter& prompter, QObject* parent)
+    : RecordBinder(BindTable(table), prompter, parent) {}
+
+RecordBinder::RecordBinder(std::unique_ptr<BoundRecord> record, kv::Prompter& prompter, QObject* parent)
+    : QObject(parent), source_(std::move(record)), record_(*source_), prompter_(prompter) {
     record_.addListener([this](const std::string& field) {
         if (!updating_)
             for (auto& r : refreshers_) r.show(field);
@@ -40,7 +46,7 @@ kv::EditableDataset* RecordBinder::DatasetOf(const QWidget* w) {
 
 void RecordBinder::mark(QWidget* w) {
     w->setProperty(kDatasetProperty, QVariant::fromValue(reinterpret_cast<quintptr>(
-                                          static_cast<kv::EditableDataset*>(&record_))));
+                                          &record_.dataset())));
 }
 
 void RecordBinder::setField(const std::function<void()>& set, QWidget* source) {
@@ -63,9 +69,8 @@ void RecordBinder::refresh() {
 
 void RecordBinder::bindLineEdit(QLineEdit* edit, const std::string& field) {
     mark(edit);
-    const auto* def = record_.def(field);
-    if (def && def->type == kv::SettingType::Integer) edit->setValidator(new QIntValidator(edit));
-    if (def && def->size > 0) edit->setMaxLength(def->size);
+    if (record_.isInteger(field)) edit->setValidator(new QIntValidator(edit));
+    if (int size = record_.size(field); size > 0) edit->setMaxLength(size);
     QObject::connect(edit, &QLineEdit::textEdited, this, [this, edit, field](const QString& t) {
         // "-" on the way to "-10" is not a value yet.
         if (!edit->hasAcceptableInput() && !t.isEmpty()) return;
@@ -85,34 +90,17 @@ void RecordBinder::bindCheckBox(QCheckBox* box, const std::string& field) {
     });
     refreshers_.push_back({box, [this, box, field](const std::string& f) {
         if (!f.empty() && f != field) return;
-        box->setChecked(record_.integer(field) == 1);
+        box->setChecked(record_.intValue(field).value_or(0) == 1);
     }});
 }
 
 void RecordBinder::bindRadioGroup(QButtonGroup* group, const std::string& field) {
     for (auto* b : group->buttons()) mark(b);
-    const auto* def = record_.def(field);
-    bool isText = def && def->type != kv::SettingType::Integer;
-    QObject::connect(group, &QButtonGroup::idClicked, this, [this, field, isText](int id) {
-        setField(
-            [&] {
-                if (isText)
-                    record_.setText(field, std::to_string(id));
-                else
-                    record_.setInt(field, id);
-            },
-            nullptr);
-    });
-    refreshers_.push_back({nullptr, [this, group, field, isText](const std::string& f) {
+    QObject::connect(group, &QButtonGroup::idClicked, this,
+                     [this, field](int id) { setField([&] { record_.setInt(field, id); }, nullptr); });
+    refreshers_.push_back({nullptr, [this, group, field](const std::string& f) {
         if (!f.empty() && f != field) return;
-        int64_t v = -1;
-        if (isText) {
-            auto parsed = kv::ParseIniInteger(record_.text(field));
-            v = parsed.value_or(-1);
-        } else {
-            v = record_.intValue(field).value_or(-1);
-        }
-        QAbstractButton* b = group->button(static_cast<int>(v));
+        QAbstractButton* b = group->button(static_cast<int>(record_.intValue(field).value_or(-1)));
         if (b) {
             b->setChecked(true);
         } else if (auto* checked = group->checkedButton()) {
@@ -128,11 +116,11 @@ void RecordBinder::bindPlainText(QPlainTextEdit* edit, const std::string& field)
     mark(edit);
     QObject::connect(edit, &QPlainTextEdit::textChanged, this, [this, edit, field] {
         if (updating_) return;
-        setField([&] { record_.setText(field, edit->toPlainText().toStdString()); }, edit);
+        setField([&] { record_.setFromText(field, edit->toPlainText().toStdString()); }, edit);
     });
     refreshers_.push_back({edit, [this, edit, field](const std::string& f) {
         if (!f.empty() && f != field) return;
-        QString v = QString::fromStdString(record_.text(field));
+        QString v = QString::fromStdString(record_.displayText(field));
         if (edit->toPlainText() != v) {
             bool was = updating_;
             updating_ = true;
@@ -184,8 +172,9 @@ void RecordBinder::bindDateEdit(QDateEdit* edit, const std::string& field) {
     });
     refreshers_.push_back({edit, [this, edit, field](const std::string& f) {
         if (!f.empty() && f != field) return;
-        auto ymd = record_.date(field);
-        if (!ymd.ok()) return;
+        auto date = record_.date(field);
+        if (!date) return;
+        auto ymd = *date;
         QDate d(static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
                 static_cast<int>(static_cast<unsigned>(ymd.day())));
         if (edit->date() != d) {

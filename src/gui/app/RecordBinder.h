@@ -18,8 +18,13 @@ class QPlainTextEdit;
 class QComboBox;
 class QDateEdit;
 
+#include <memory>
+
+#include "app/BoundRecord.h"
+
 namespace kv {
 class SettingsRecord;
+class MemTable;
 class Prompter;
 class EditableDataset;
 }  // namespace kv
@@ -30,8 +35,9 @@ class RecordBinder : public QObject {
     Q_OBJECT
 public:
     RecordBinder(kv::SettingsRecord& record, kv::Prompter& prompter, QObject* parent = nullptr);
-
-    kv::SettingsRecord& record() { return record_; }
+    // Binds to the current row of a table.
+    RecordBinder(kv::MemTable& table, kv::Prompter& prompter, QObject* parent = nullptr);
+    RecordBinder(std::unique_ptr<BoundRecord> record, kv::Prompter& prompter, QObject* parent = nullptr);
 
     void bindLineEdit(QLineEdit* edit, const std::string& field);
     void bindCheckBox(QCheckBox* box, const std::string& field);
@@ -56,7 +62,8 @@ private:
     // other bound widget (the source keeps what the user is typing).
     void setField(const std::function<void()>& set, QWidget* source);
 
-    kv::SettingsRecord& record_;
+    std::unique_ptr<BoundRecord> source_;
+    BoundRecord& record_;
     kv::Prompter& prompter_;
     struct Refresher {
         QWidget* widget;
