@@ -250,3 +250,13 @@ TEST(FieldTypeName, Table) {
     EXPECT_EQ(static_cast<int>(kv::FieldType::WideMemo), 39);
     EXPECT_EQ(static_cast<int>(kv::FieldType::Single), 51);
 }
+
+TEST(FormatTotal, GroupsThousandsAndKeepsTwoDecimals) {
+    struct Case {
+        kv::Currency v;
+        char sep;
+        const char* text;
+    } cases[] = {{1234.5_cur, ',', "1.234,50"}, {1234.5_cur, '.', "1,234.50"}, {0.005_cur, ',', "0,01"},
+                 {-1234567.891_cur, ',', "-1.234.567,89"}, {0.0_cur, '.', "0.00"}, {999.999_cur, '.', "1,000.00"}};
+    for (const auto& c : cases) EXPECT_EQ(kv::FormatTotal(c.v, c.sep), c.text);
+}

@@ -1,12 +1,48 @@
 #include "app/AppContext.h"
 
+#include <filesystem>
+
 #include "app/AppTexts.h"
+#include "device/CurlTransport.h"
 #include "util/Prompter.h"
 
 namespace kv {
 
-AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFolder)
-    : settings(std::move(settingsPath), p), prompter(p), lockFolder_(std::move(lockFolder)) {}
+AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFolder, device::HttpTransport* transport)
+    : settings(std::move(settingsPath), p), prompter(p), transport_(transport), lockFolder_(std::move(lockFolder)) {
+    if (!transport_) {
+        ownTransport_ = std::make_unique<device::CurlTransport>();
+        transport_ = ownTransport_.get();
+    }
+    auto view = [this] { return deviceSettings(); };
+    client1_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
+    client2_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
+    fisk_ = std::make_unique<device::Fiscalizer>(*client1_, invoice, [this] { return runSettings(); });
+    // The invoice last worked on is kept beside the settings file.
+    invoice.setSaveFolder(std::filesystem::path(settings.path()).parent_path().string());
+    invoice.onSaveError = [this](const std::string& m) { prompter.message(m, MsgKind::Error); };
+}
+
+AppContext::~AppContext() = default;
+
+device::DeviceSettings AppContext::deviceSettings() const {
+    const auto& b = settings.Bafer;
+    return {b.text("BaseURL"), b.text("Port"), b.text("Token"), b.text("PIN"), CBTest};
+}
+
+device::RunSettings AppContext::runSettings() const {
+    const auto& b = settings.Bafer;
+    device::RunSettings r;
+    r.pin = b.text("PIN");
+    r.testMode = CBTest;
+    r.latinLabels = CBTest || CBVLPFR;
+    r.printUredjaj = b.integer("PrintUredjaj");
+    r.renderPrint = b.integer("RenderPrint");
+    r.pos5880 = b.integer("POS-58-80");
+    r.oldNacPl = b.integer("OldNacPl");
+    r.printGtin = b.integer("PrintGtin");
+    return r;
+}
 
 AppContext::StartResult AppContext::Start() {
     settings.StartUp();

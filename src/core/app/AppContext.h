@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "app/Settings.h"
+#include "device/DeviceClient.h"
+#include "device/Fiscalizer.h"
+#include "device/InvoiceModel.h"
 #include "platform/Platform.h"
 
 namespace kv {
@@ -16,10 +19,26 @@ class Prompter;
 
 class AppContext {
 public:
-    AppContext(std::string settingsPath, Prompter& prompter, std::string lockFolder = platform::LockFolder());
+    // `transport` carries the device requests; null uses libcurl.
+    AppContext(std::string settingsPath, Prompter& prompter, std::string lockFolder = platform::LockFolder(),
+               device::HttpTransport* transport = nullptr);
+    ~AppContext();
 
     AppSettings settings;
     Prompter& prompter;
+
+    // The test switches of the device page: not stored, off at every start.
+    bool CBTest = false;   // "Test sa PURS LPFR"
+    bool CBVLPFR = false;  // "Test sa VLPFR"
+
+    // The fiscal device road: the invoice in memory (saved beside the
+    // settings file), two request sets and the run behind "Fiskalizuj".
+    device::InvoiceModel invoice;
+    device::DeviceClient& client1() { return *client1_; }
+    device::DeviceClient& client2() { return *client2_; }
+    device::Fiscalizer& fisk() { return *fisk_; }
+    device::DeviceSettings deviceSettings() const;
+    device::RunSettings runSettings() const;
 
     // Start-up up to the single-instance rule: settings file created with
     // defaults if missing and read; then the lock for the input folder taken.
@@ -47,6 +66,10 @@ public:
     }
 
 private:
+    std::unique_ptr<device::HttpTransport> ownTransport_;
+    device::HttpTransport* transport_;
+    std::unique_ptr<device::DeviceClient> client1_, client2_;
+    std::unique_ptr<device::Fiscalizer> fisk_;
     std::string lockFolder_;
     std::string mutexName_;
     platform::InstanceLock lock_;

@@ -131,4 +131,17 @@ void Fiscalizer::storeAnswer(const std::string& prefix, int64_t type) {
     if (onAnswerStored) onAnswerStored();
 }
 
+void Fiscalizer::LoadCarriers(const std::string& answerJson) {
+    OdgovorLista.clear();
+    OpenJSONFile(answerJson, "", OdgovorLista);
+    // A last-invoice answer keeps its members under "invoiceResponse".
+    bool last = !OdgovorLista.value("invoiceResponse.journal").empty() ||
+                !OdgovorLista.value("receiptImageBase64").empty();
+    std::string prefix = last ? "invoiceResponse." : "";
+    MemoJournal = OdgovorLista.value(prefix + "journal");
+    MemoURL = OdgovorLista.value(prefix + "verificationUrl");
+    MemoPng = OdgovorLista.value(last ? "receiptImageBase64" : "invoiceImagePngBase64");
+    if (onAnswerStored) onAnswerStored();
+}
+
 }  // namespace kv::device

@@ -56,6 +56,10 @@ public:
     // Kept from the last successful answer for printing.
     std::string MemoJournal, MemoURL, MemoPng;
 
+    // "Data" on the print tools page (and F2 in the JSON log): reads a saved
+    // answer into the journal, address and image as after a fiscalisation.
+    void LoadCarriers(const std::string& answerJson);
+
     // A PIN the device has refused is not sent again on its own: real
     // security cards lock after a few wrong tries. Sending "pin" from the
     // console or changing the PIN setting clears this.

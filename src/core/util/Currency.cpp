@@ -250,4 +250,22 @@ std::string NumberText(Currency v) { return LocaleNumberText(v, '.'); }
 
 std::ostream& operator<<(std::ostream& os, Currency v) { return os << NumberText(v); }
 
+std::string FormatTotal(Currency value, char decimalSep) {
+    const Currency rounded = RoundCurr(-2, value);
+    const bool negative = rounded.raw() < 0;
+    const std::int64_t raw = negative ? -rounded.raw() : rounded.raw();
+    std::string whole = std::to_string(raw / Currency::kScale);
+    const std::int64_t cents = (raw % Currency::kScale) / 100;
+    const char group = decimalSep == ',' ? '.' : ',';
+    std::string out;
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        if (i > 0 && (whole.size() - i) % 3 == 0) out += group;
+        out += whole[i];
+    }
+    out += decimalSep;
+    out += static_cast<char>('0' + cents / 10);
+    out += static_cast<char>('0' + cents % 10);
+    return negative ? "-" + out : out;
+}
+
 }  // namespace kv

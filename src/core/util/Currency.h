@@ -101,4 +101,8 @@ std::string NumberText(Currency v);
 // Writes NumberText (diagnostics and test output).
 std::ostream& operator<<(std::ostream& os, Currency v);
 
+// Text with thousands groups and two decimals, the "###,##0.00" display of
+// totals: "1.234,50" under a decimal comma, "1,234.50" under a point.
+std::string FormatTotal(Currency value, char decimalSep);
+
 }  // namespace kv

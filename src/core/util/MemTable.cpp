@@ -661,3 +661,7 @@ void MemTable::notify(TableChange change) {
 }
 
 }  // namespace kv
+
+namespace kv {
+std::string FieldText(const FieldDef& def, const Value& v) { return readString(def, v); }
+}  // namespace kv

@@ -55,6 +55,9 @@ struct FieldDef {
 
 enum class DatasetState { Inactive, Browse, Edit, Insert, CalcFields };
 
+// A stored value as the field shows it in text (what asString gives).
+std::string FieldText(const FieldDef& def, const Value& v);
+
 // What a change listener is told: the rows (or their order) changed, the
 // cursor moved, or a field of the record in hand was assigned.
 enum class TableChange { Rows, Cursor, Field };

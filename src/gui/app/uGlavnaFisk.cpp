@@ -87,6 +87,8 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
     buildToolBar();
     buildSetupPage(TabSetup_);
     buildKasaPage(TabKasa_);
+    buildLastInvoicePage(TabRacun_);
+    wireDevice();
 
     // The system tray icon and its menu.
     TrayIcon1_ = new QSystemTrayIcon(this);
@@ -207,7 +209,7 @@ void TGlavnaFisk::buildSetupPage(QWidget* page) {
     buildDevicePage(addPage(PgCtrSetup_, "TabSheet6", "Fiskalni uređaj"));
     buildDataPage(addPage(PgCtrSetup_, "TabSheet8", "Podaci"));
     buildPrinterPage(addPage(PgCtrSetup_, "TabSheet9", "Printer"));
-    addPage(PgCtrSetup_, "TabSheet2", "Print tools");
+    buildPrintTools(addPage(PgCtrSetup_, "TabSheet2", "Print tools"));
     PgCtrSetup_->setTabVisible(3, false);
 }
 
@@ -237,9 +239,19 @@ void TGlavnaFisk::buildDevicePage(QWidget* page) {
     bafer_->bindCheckBox(gtin, "PrintGtin");
     form->addRow(old);
     form->addRow(gtin);
-    box->setMaximumWidth(520);
+    // Test switches: not stored, off at every start.
+    CBTest_ = new QCheckBox("Test sa PURS LPFR", box);
+    CBTest_->setObjectName("CBTest");
+    CBVLPFR_ = new QCheckBox("Test sa VLPFR", box);
+    CBVLPFR_->setObjectName("CBVLPFR");
+    form->addRow(CBTest_);
+    form->addRow(CBVLPFR_);
+    box->setMaximumWidth(420);
     outer->addWidget(box, 0, Qt::AlignTop);
-    outer->addStretch();
+    auto* logs = new QWidget(page);
+    logs->setObjectName("PanelLog");
+    buildDeviceLogs(logs);
+    outer->addWidget(logs, 1);
 }
 
 void TGlavnaFisk::buildDataPage(QWidget* page) {
@@ -803,6 +815,10 @@ bool TGlavnaFisk::event(QEvent* e) {
 bool TGlavnaFisk::eventFilter(QObject* obj, QEvent* e) {
     if (e->type() != QEvent::KeyPress) return false;
     auto* key = static_cast<QKeyEvent*>(e);
+    if (obj == MemoJSON_ && key->key() == Qt::Key_F2) {
+        BtDataClick();  // a pasted answer into the print carriers
+        return true;
+    }
     // A key event travels up the parent chain; act on it once, where it starts.
     QWidget* target = QApplication::focusWidget();
     if (target ? obj != target : obj != QApplication::activeWindow()) return false;

@@ -19,6 +19,9 @@ class QCheckBox;
 class QGroupBox;
 class QDateEdit;
 class QComboBox;
+class QPlainTextEdit;
+class QTableView;
+class QKeyEvent;
 
 namespace kv {
 class AppContext;
@@ -66,6 +69,15 @@ public:
     void Button4Click();  // zoom test
     void PrintUredjajChange();
     void RenderPrintChange();
+    // The fiscal device road.
+    void BtFiskalizujClick();
+    void BtNewIdClick();
+    void Button3Click();  // "Now"
+    void CBTestClick();
+    void Button2Click();  // console command
+    void SetRootElementClick();
+    void BackRootElementClick();
+    void BtDataClick();   // answer text into the print carriers
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -82,6 +94,15 @@ private:
     void buildKasaPage(QWidget* page);
     void buildInvoicePage(QWidget* page);
     void buildParametersPage(QWidget* page);
+    void buildLastInvoicePage(QWidget* page);
+    void buildDeviceLogs(QWidget* box);
+    void buildPrintTools(QWidget* page);
+    void wireDevice();
+    void showDeviceLog();
+    void showCarriers();
+    void showTotals();
+    void refreshRootList();
+
     QWidget* addPage(QTabWidget* tabs, const char* name, const QString& caption);
     void showMainPage(QWidget* page, QToolButton* button);
     void ScaleBy(int percent);
@@ -117,6 +138,16 @@ private:
     QDateEdit* DatumRada_ = nullptr;
     QComboBox* DBKasir_ = nullptr;
     QCheckBox* CbServer_ = nullptr;
+    RecordBinder* invoiceBinder_ = nullptr;
+    RecordBinder* paymentBinder_ = nullptr;
+    QCheckBox *CBTest_ = nullptr, *CBVLPFR_ = nullptr;
+    QLineEdit* EdComm_ = nullptr;
+    QPlainTextEdit *MemoStatus_ = nullptr, *MemoJSON_ = nullptr, *MemoText_ = nullptr, *MemoRequest_ = nullptr;
+    QPlainTextEdit *MemoJournal_ = nullptr, *MemoURL_ = nullptr, *MemoPng_ = nullptr;
+    QComboBox *CBCommand_ = nullptr, *CBRootElement_ = nullptr;
+    QTableView *DBGResponse_ = nullptr, *DBGItems_ = nullptr, *DBGPayment_ = nullptr, *DBGTaxItems_ = nullptr;
+    QLabel *LblUkupnoRacun_ = nullptr, *LblUkupnoPlaceno_ = nullptr, *LblPovrat_ = nullptr, *LblPorez_ = nullptr,
+           *LblFiskGreska_ = nullptr;
 
     QSystemTrayIcon* TrayIcon1_ = nullptr;
     QMenu* PopupMenu1_ = nullptr;
