@@ -241,3 +241,22 @@ TEST(OpenJSONFile, FlattensMembersInDocumentOrder) {
         EXPECT_TRUE(none.lines.empty()) << notObject;
     }
 }
+
+TEST(InvoiceModel, TheDemoInvoiceLoadsWhole) {
+    InvoiceModel m;
+    m.setSaveFolder(std::string(KOVIRA_SOURCE_DIR) + "/examples/demo");
+    platform::SetDecimalSeparator(',');
+    // Loading must not rewrite the shipped files: check they stay byte for byte.
+    auto read = [](const fs::path& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    fs::path items = fs::path(m.saveFolder()) / "Items.cds";
+    std::string before = read(items);
+    EXPECT_TRUE(m.Restore().empty());
+    EXPECT_EQ(read(items), before);
+    EXPECT_EQ(m.Invoice.field("invoiceNumber").asString(), "DEMO-1");
+    EXPECT_EQ(m.Items.recordCount(), 2u);
+    EXPECT_EQ(m.ItemsTotal(), 6.8_cur);
+    EXPECT_EQ(m.Povrat(), 3.2_cur);
+}

@@ -1,0 +1,9 @@
+{"format":"kovira-dataset","version":1,
+ "fields":[{"name":"dateAndTimeOfIssue","type":1,"size":30},{"name":"cashier","type":24,"size":50},
+  {"name":"buyerId","type":24,"size":20},{"name":"buyerCostCenterId","type":24,"size":50},
+  {"name":"invoiceType","type":3,"size":0},{"name":"transactionType","type":3,"size":0},
+  {"name":"invoiceNumber","type":24,"size":60},{"name":"referentDocumentNumber","type":24,"size":50},
+  {"name":"referentDocumentDT","type":1,"size":30},{"name":"omitQRCodeGen","type":3,"size":0},
+  {"name":"omitTextualRepresentation","type":3,"size":0},{"name":"RequestId","type":1,"size":255},
+  {"name":"PFRnumber","type":24,"size":50},{"name":"PFRvrijeme","type":1,"size":30}],
+ "records":[["2026-12-11T10:00:00Z","Ana","","",0,0,"DEMO-1","","",0,0,"{6F9619FF-8B86-4D11-B42D-00C04FC964FF}","",""]]}
