@@ -179,6 +179,11 @@ HttpResult CurlTransport::execute(const HttpRequest& request)
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &rx);
 
     const std::string& m = request.method;
+    // libcurl sends a request again, unasked, when the reused connection it
+    // went out on dies before any answer. For an invoice that could mean a
+    // second signature, so requests that change the device's state always
+    // open a connection of their own; only GET and HEAD reuse one.
+    if (m != "GET" && m != "HEAD") curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
     if (m == "GET" && request.body.empty()) {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     } else if (m == "HEAD") {

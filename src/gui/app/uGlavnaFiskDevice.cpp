@@ -135,34 +135,47 @@ void TGlavnaFisk::buildLastInvoicePage(QWidget* page) {
     MarkTable(head, model.Invoice);
     auto* form = new QGridLayout(head);
     form->setVerticalSpacing(2);
-    form->setColumnStretch(1, 1);
-    form->setColumnStretch(4, 1);
+    // Two columns of label and edit; "Now" and "New ID" sit beside the field they fill.
+    auto* leftForm = new QFormLayout();
+    auto* rightForm = new QFormLayout();
     struct F {
         const char* field;
         const char* caption;
-        int row, col;
-    } fields[] = {{"dateAndTimeOfIssue", "dateAndTimeOfIssue", 0, 0}, {"invoiceNumber", "invoiceNumber", 0, 3},
-                  {"cashier", "cashier", 1, 0},                       {"buyerId", "buyerId", 1, 3},
-                  {"buyerCostCenterId", "buyerCostCenterId", 2, 0},   {"RequestId", "RequestId", 2, 3},
-                  {"referentDocumentNumber", "referentDocumentNumber", 3, 0},
-                  {"referentDocumentDT", "referentDocumentDT", 3, 3}, {"PFRnumber", "PFR broj", 4, 0},
-                  {"PFRvrijeme", "PFR vrijeme", 4, 3}};
+        bool right;
+    } fields[] = {{"dateAndTimeOfIssue", "dateAndTimeOfIssue", false}, {"invoiceNumber", "invoiceNumber", true},
+                  {"cashier", "cashier", false},                       {"buyerId", "buyerId", true},
+                  {"buyerCostCenterId", "buyerCostCenterId", false},   {"RequestId", "RequestId", false},
+                  {"referentDocumentNumber", "referentDocumentNumber", true},
+                  {"referentDocumentDT", "referentDocumentDT", true}, {"PFRnumber", "PFR broj", false},
+                  {"PFRvrijeme", "PFR vrijeme", true}};
+    auto* now = new QPushButton("Now", head);
+    now->setObjectName("Button3");
+    connect(now, &QPushButton::clicked, this, &TGlavnaFisk::Button3Click);
+    auto* newId = new QPushButton("New ID", head);
+    newId->setObjectName("BtNewId");
+    connect(newId, &QPushButton::clicked, this, &TGlavnaFisk::BtNewIdClick);
+    for (auto* b : {now, newId}) b->setFocusPolicy(Qt::NoFocus);  // they act on the header being edited
     for (const auto& f : fields) {
         auto* e = new QLineEdit(head);
         e->setObjectName(QString("DB") + f.field);
         invoiceBinder_->bindLineEdit(e, f.field);
-        form->addWidget(new QLabel(f.caption, head), f.row, f.col);
-        form->addWidget(e, f.row, f.col + 1);
+        QWidget* cell = e;
+        QPushButton* beside = std::string(f.field) == "dateAndTimeOfIssue" ? now
+                              : std::string(f.field) == "RequestId"       ? newId
+                                                                          : nullptr;
+        if (beside) {
+            cell = new QWidget(head);
+            auto* h = new QHBoxLayout(cell);
+            h->setContentsMargins(0, 0, 0, 0);
+            h->addWidget(e, 1);
+            h->addWidget(beside);
+        }
+        (f.right ? rightForm : leftForm)->addRow(f.caption, cell);
     }
-    auto* now = new QPushButton("Now", head);
-    now->setObjectName("Button3");
-    connect(now, &QPushButton::clicked, this, &TGlavnaFisk::Button3Click);
-    form->addWidget(now, 0, 2);
-    auto* newId = new QPushButton("New ID", head);
-    newId->setObjectName("BtNewId");
-    connect(newId, &QPushButton::clicked, this, &TGlavnaFisk::BtNewIdClick);
-    form->addWidget(newId, 2, 5);
-    for (auto* b : {now, newId}) b->setFocusPolicy(Qt::NoFocus);  // they act on the header being edited
+    form->addLayout(leftForm, 0, 0, 1, 4);
+    form->addLayout(rightForm, 0, 4, 1, 2);
+    form->setColumnStretch(0, 1);
+    form->setColumnStretch(4, 1);
 
     auto* type = new QGroupBox("Invoice type", head);
     type->setObjectName("RGInvoiceType");
@@ -171,16 +184,16 @@ void TGlavnaFisk::buildLastInvoicePage(QWidget* page) {
                                            {4, "4 - Advance"}, {8, "8 - Last"}, {9, "9 - Reprint"}},
                                           4),
                                    "invoiceType");
-    form->addWidget(type, 5, 0, 1, 4);
+    form->addWidget(type, 1, 0, 1, 4);
     auto* trans = new QGroupBox("Transaction type", head);
     trans->setObjectName("RGTransactionType");
     invoiceBinder_->bindRadioGroup(Radios(this, trans, {{0, "0 - Normal"}, {1, "1 - Refund"}}, 1), "transactionType");
-    form->addWidget(trans, 5, 4, 1, 2);
+    form->addWidget(trans, 1, 4, 1, 2);
     for (const char* f : {"omitQRCodeGen", "omitTextualRepresentation"}) {
         auto* c = new QCheckBox(f, head);
         c->setObjectName(QString("DB") + f);
         invoiceBinder_->bindCheckBox(c, f);
-        form->addWidget(c, 6, f[4] == 'Q' ? 0 : 3, 1, 3);
+        form->addWidget(c, 2, f[4] == 'Q' ? 0 : 4, 1, f[4] == 'Q' ? 4 : 2);
     }
     left->addWidget(head);
 
@@ -201,7 +214,7 @@ void TGlavnaFisk::buildLastInvoicePage(QWidget* page) {
     LblUkupnoRacun_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     total->addWidget(LblUkupnoRacun_);
     left->addLayout(total);
-    body->addLayout(left, 3);
+    body->addLayout(left, 5);
 
     // Right: payments, the button, totals and the device's tax items.
     auto* right = new QVBoxLayout();
@@ -247,14 +260,14 @@ void TGlavnaFisk::buildLastInvoicePage(QWidget* page) {
     tax->attach(DBGTaxItems_);
     DBGTaxItems_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     MarkTable(DBGTaxItems_, model.TaxItems);
-    DBGTaxItems_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    DBGTaxItems_->horizontalHeader()->setStretchLastSection(true);
     right->addWidget(DBGTaxItems_, 1);
     auto* taxTotal = new QFormLayout();
     LblPorez_ = new QLabel(page);
     LblPorez_->setObjectName("LblPorez");
     taxTotal->addRow("Ukupno porez:", LblPorez_);
     right->addLayout(taxTotal);
-    body->addLayout(right, 2);
+    body->addLayout(right, 3);
 
     for (kv::MemTable* t : {&model.Items, &model.Payment, &model.TaxItems})
         t->addChangeListener([this](kv::MemTable&, kv::TableChange c) {

@@ -1,0 +1,172 @@
+// The device road through the windows, against the simulated device on loopback.
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QComboBox>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "FiscalSimulator.h"
+#include "app/AppContext.h"
+#include "app/uGlavnaFisk.h"
+#include "util/ScriptedPrompter.h"
+
+using kv::gui::TGlavnaFisk;
+
+namespace {
+void SaveShot(QWidget* w, const QString& name) {
+    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
+    QDir().mkpath(dir);
+    QVERIFY(w->grab().save(dir + "/" + name + ".png"));
+}
+}  // namespace
+
+class DeviceWindowTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    kv::sim::FiscalSimulator sim;
+    std::unique_ptr<kv::ScriptedPrompter> prompter;
+    std::unique_ptr<kv::AppContext> ctx;
+    std::unique_ptr<TGlavnaFisk> win;
+
+    template <class T = QWidget>
+    T* child(const char* name) {
+        auto* w = win->findChild<T*>(name);
+        if (!w) qWarning("missing child %s", name);
+        return w;
+    }
+
+    void type(const char* edit, const QString& text) {
+        auto* e = child<QLineEdit>(edit);
+        e->setFocus();
+        QTest::keyClicks(e, text);
+    }
+
+    // Fills one row of a grid the way the keyboard does: insert, then cells.
+    void gridRow(const char* grid, const QStringList& cells) {
+        auto* view = child<QTableView>(grid);
+        view->setFocus();
+        child<QAction>("AcInsert")->trigger();
+        int row = view->model()->rowCount() - 1;
+        for (int c = 0; c < cells.size(); ++c)
+            if (!cells[c].isNull()) QVERIFY(view->model()->setData(view->model()->index(row, c), cells[c]));
+    }
+
+private slots:
+    void initTestCase() {
+        kv::sim::Config cfg;
+        cfg.token = "tok";
+        cfg.pin = "1234";
+        cfg.pinRequired = true;
+        sim.setConfig(cfg);
+        int port = sim.start(0);
+        QVERIFY(port > 0);
+        std::ofstream(dir.filePath("kovira.ini").toStdString())
+            << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nToken=tok\nPIN=1234\nRenderPrint=1\n"
+            << "[Kasa]\nAutoStart=1\n";
+        prompter = std::make_unique<kv::ScriptedPrompter>();
+        ctx = std::make_unique<kv::AppContext>(dir.filePath("kovira.ini").toStdString(), *prompter,
+                                               dir.filePath("locks").toStdString());
+        QCOMPARE(ctx->Start(), kv::AppContext::StartResult::Ok);
+        win = std::make_unique<TGlavnaFisk>(*ctx);
+        win->StartUp();
+        win->showNormal();
+        QVERIFY(QTest::qWaitForWindowExposed(win.get()));
+    }
+    void cleanupTestCase() {
+        win.reset();
+        ctx.reset();
+        sim.stop();
+    }
+
+    void handTypedInvoiceIsSigned() {
+        QTest::mouseClick(child<QToolButton>("TbPoslano"), Qt::LeftButton);
+        type("DBinvoiceNumber", "R-77");
+        for (const char* group : {"RGInvoiceType", "RGTransactionType"})
+            win->findChild<QWidget*>(group)->findChildren<QAbstractButton*>().first()->click();
+        QTest::mouseClick(child<QPushButton>("BtNewId"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("Button3"), Qt::LeftButton);
+        QVERIFY(child<QLineEdit>("DBRequestId")->text().startsWith("{"));
+        QVERIFY(child<QLineEdit>("DBdateAndTimeOfIssue")->text().endsWith("Z"));
+        child<QAction>("AcPost")->trigger();
+        QVERIFY(!ctx->invoice.Invoice.isEditing());
+
+        gridRow("DBGItems", {"3870000000001", "Kafa", "2", "E", "2.50", "5.00"});
+        gridRow("DBGItems", {QString(), "Sok", "1", "K", "3", "3"});
+        gridRow("DBGPayment", {"10", "1"});
+        QCOMPARE(child<QLabel>("LblPovrat")->text().remove('.').remove(','), QString("200"));
+
+        QTest::mouseClick(child<QPushButton>("BtFiskalizuj"), Qt::LeftButton);
+        QVERIFY2(child<QLabel>("LblFiskGreska")->text().isEmpty(),
+                 qPrintable(child<QPlainTextEdit>("MemoText")->toPlainText() + "\n" +
+                            child<QPlainTextEdit>("MemoRequest")->toPlainText()));
+        QVERIFY(!child<QLineEdit>("DBPFRnumber")->text().isEmpty());
+        QVERIFY(!child<QLineEdit>("DBPFRvrijeme")->text().isEmpty());
+        QCOMPARE(child<QTableView>("DBGTaxItems")->model()->rowCount(), 2);
+        QCOMPARE(sim.timesSigned(kv::device::DeviceClient::ReqID(ctx->invoice.Invoice.field("RequestId").asString())), 1);
+        QVERIFY(child<QPlainTextEdit>("MemoJournal")->toPlainText().contains(QString::fromUtf8("ФИСКАЛНИ РАЧУН")));
+        QVERIFY(!child<QPlainTextEdit>("MemoPng")->toPlainText().isEmpty());
+        QVERIFY(child<QPlainTextEdit>("MemoRequest")->toPlainText().contains("\"invoiceRequest\""));
+        SaveShot(win.get(), "device_TabRacun_signed");
+
+        QTest::mouseClick(child<QToolButton>("TbSetup"), Qt::LeftButton);
+        child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet6"));
+        child<QTabWidget>("PgCtrLog")->setCurrentIndex(2);
+        SaveShot(win.get(), "device_TabSheet6_logjson");
+        QTest::mouseClick(child<QCheckBox>("CBTest"), Qt::LeftButton);
+        QVERIFY(child<QTabWidget>("PgCtrSetup")->isTabVisible(3));
+        child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet2"));
+        SaveShot(win.get(), "device_TabSheet2_printtools");
+        QTest::mouseClick(child<QCheckBox>("CBTest"), Qt::LeftButton);
+        QVERIFY(!child<QTabWidget>("PgCtrSetup")->isTabVisible(3));
+    }
+
+    void consoleAndBrowser() {
+        QTest::mouseClick(child<QToolButton>("TbSetup"), Qt::LeftButton);
+        child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet6"));
+        auto* cmd = child<QComboBox>("CBCommand");
+        cmd->setCurrentText("status");
+        QTest::mouseClick(child<QPushButton>("Button2"), Qt::LeftButton);
+        QVERIFY(child<QLineEdit>("EdComm")->text().endsWith("/api/status"));
+        QVERIFY(child<QPlainTextEdit>("MemoStatus")->toPlainText().endsWith("200"));
+        auto* root = child<QComboBox>("CBRootElement");
+        QVERIFY(root->findText("isPinRequired") > 0);
+
+        // An invoice answer walked down to its tax items, and back.
+        ctx->invoice.Invoice.edit();
+        ctx->invoice.Invoice.field("invoiceType").setValue(kv::Value(int64_t{9}));
+        ctx->invoice.Invoice.post();
+        QTest::mouseClick(child<QPushButton>("BtFiskalizuj"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>("LblFiskGreska")->text(), QString());
+        child<QTabWidget>("PgCtrLog")->setCurrentIndex(3);
+        root->setEditText("taxItems");
+        QTest::mouseClick(child<QPushButton>("SetRootElement"), Qt::LeftButton);
+        QCOMPARE(child<QTableView>("DBGResponse")->model()->rowCount(), 2);
+        SaveShot(win.get(), "device_TabSheet6_logtabela");
+        QTest::mouseClick(child<QPushButton>("BackRootElement"), Qt::LeftButton);
+        QCOMPARE(child<QTableView>("DBGResponse")->model()->rowCount(), 1);
+    }
+
+    void failureShowsItsText() {
+        int port = sim.port();
+        sim.stop();  // nobody listens: the connection is refused
+        QTest::mouseClick(child<QToolButton>("TbPoslano"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("BtFiskalizuj"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>("LblFiskGreska")->text(), QString::fromUtf8("Uredjaj se ne odaziva!"));
+        QCOMPARE(sim.start(port), port);
+    }
+};
+
+QTEST_MAIN(DeviceWindowTest)
+#include "test_device_window.moc"
