@@ -1,8 +1,51 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Kovira. Without a display the
-# window runs on Qt's offscreen platform, so this works on a headless machine
-# too (stop it with Ctrl+C).
+# Installs what is missing, builds, starts the simulated fiscal device on
+# loopback and Kovira pointed at it, with a demo invoice on "Zadnji račun".
+# With a display the window opens (it starts in the notification area:
+# double-click the icon); without one Kovira signs the demo invoice once,
+# prints the device's number, and then keeps running offscreen (Ctrl+C ends).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-exec "${KOVIRA_BUILD_DIR:-build}/kovira" "$@"
+BUILD="${KOVIRA_BUILD_DIR:-build}"
+SIM="$BUILD/tools/fiscalsim/kovira-fiscalsim"
+INI="$BUILD/kovira.ini"
+
+# The simulated device on a free loopback port; it reports the port it took.
+fifo="$(mktemp -u)"
+mkfifo "$fifo"
+"$SIM" --port 0 --token demo --pin 1234 --quiet >"$fifo" 2>/dev/null &
+sim_pid=$!
+trap 'kill "$sim_pid" 2>/dev/null || true; rm -f "$fifo"' EXIT
+read -r line <"$fifo"
+port="${line##*:}"
+echo "run: simulated fiscal device at http://127.0.0.1:$port (token demo, PIN 1234)"
+
+# Point Kovira at it; every other setting keeps its value (or its default).
+set_key() {  # set_key SECTION KEY VALUE
+  local tmp
+  tmp="$(mktemp)"
+  [ -f "$INI" ] || printf '[%s]\n' "$1" >"$INI"
+  awk -v sec="$1" -v key="$2" -v val="$3" '
+    BEGIN { insec = 0; done = 0 }
+    /^\[/ { if (insec && !done) { print key "=" val; done = 1 }
+            insec = (tolower($0) == "[" tolower(sec) "]") }
+    insec && tolower($0) ~ "^" tolower(key) "[ \t]*=" { if (!done) print key "=" val; done = 1; next }
+    { print }
+    END { if (!done) { if (!insec) print "[" sec "]"; print key "=" val } }' "$INI" >"$tmp"
+  mv "$tmp" "$INI"
+}
+set_key Global BaseURL http://127.0.0.1
+set_key Global Port "$port"
+set_key Global Token demo
+set_key Global PIN 1234
+
+# The demo invoice, unless an invoice is already being worked on.
+if [ ! -f "$BUILD/Invoice.cds" ]; then
+  cp examples/demo/Invoice.cds examples/demo/Items.cds examples/demo/Payment.cds "$BUILD/"
+fi
+
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  "$BUILD/kovira" --fiscalize || true
+fi
+"$BUILD/kovira" "$@"

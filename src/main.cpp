@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
     // KOVIRA_PROMPTER=log sends every message box to standard error instead
     // (for machines nobody watches, and for the tests that start Kovira).
     const char* mode = std::getenv("KOVIRA_PROMPTER");
+    // --fiscalize: sign the saved invoice once, print the outcome and end.
+    bool fiscalizeOnce = argc > 1 && std::string(argv[1]) == "--fiscalize";
+    if (fiscalizeOnce) mode = "log";
     std::unique_ptr<kv::Prompter> prompter;
     kv::gui::QtPrompter* qtPrompter = nullptr;
     if (mode && std::string(mode) == "log") {
@@ -36,6 +39,7 @@ int main(int argc, char** argv) {
 
     kv::AppContext ctx(kv::platform::SettingsPathFor(kv::platform::ExecutablePath()), *prompter);
     if (ctx.Start() == kv::AppContext::StartResult::Refused) return 1;
+    if (fiscalizeOnce) return kv::FiscalizeSaved(ctx, std::cout);
 
     kv::gui::TGlavnaFisk window(ctx);
     if (qtPrompter) qtPrompter->setParent(&window);

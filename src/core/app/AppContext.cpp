@@ -124,3 +124,27 @@ PrinterPageVisibility PrinterPageVisibilityFor(int64_t printUredjaj, int64_t ren
     return {printUredjaj == 2 || printUredjaj == 3, renderPrint == 0, renderPrint != 1};
 }
 }  // namespace kv
+
+#include <ostream>
+
+namespace kv {
+int FiscalizeSaved(AppContext& ctx, std::ostream& out) {
+    ctx.settings.FillRecords({});
+    for (const auto& e : ctx.invoice.Restore()) ctx.prompter.message(e, MsgKind::Error);
+    try {
+        ctx.fisk().BtFiskalizujClick();
+    } catch (const std::exception& e) {
+        out << "kovira: error: " << e.what() << std::endl;
+        return 2;
+    }
+    const std::string& failure = ctx.fisk().FiskGreska;
+    if (!failure.empty()) {
+        out << "kovira: " << failure << std::endl;
+        return 2;
+    }
+    const auto& inv = ctx.invoice.Invoice;
+    out << "kovira: PFR broj " << inv.field("PFRnumber").asString() << ", PFR vrijeme "
+        << inv.field("PFRvrijeme").asString() << std::endl;
+    return 0;
+}
+}  // namespace kv

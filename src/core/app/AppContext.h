@@ -108,3 +108,10 @@ struct PrinterPageVisibility {
 };
 PrinterPageVisibility PrinterPageVisibilityFor(int64_t printUredjaj, int64_t renderPrint);
 }  // namespace kv
+
+namespace kv {
+// One fiscalisation of the saved invoice without a window (`kovira --fiscalize`):
+// settings read, invoice restored, the run made, its outcome written as one
+// line. Returns 0 when the device signed it, 2 otherwise.
+int FiscalizeSaved(AppContext& ctx, std::ostream& out);
+}  // namespace kv
