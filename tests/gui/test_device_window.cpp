@@ -158,6 +158,20 @@ private slots:
         QCOMPARE(child<QTableView>("DBGResponse")->model()->rowCount(), 1);
     }
 
+    void f2InTheJsonLogLoadsAPastedAnswer() {
+        QTest::mouseClick(child<QToolButton>("TbSetup"), Qt::LeftButton);
+        child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet6"));
+        child<QTabWidget>("PgCtrLog")->setCurrentIndex(2);
+        auto* json = child<QPlainTextEdit>("MemoJSON");
+        json->setPlainText(R"({"invoiceResponse":{"journal":"PASTED\r\nJOURNAL","verificationUrl":"https://v/1"},)"
+                           R"("receiptImageBase64":"QUJD"})");
+        json->setFocus();
+        QTest::keyClick(json, Qt::Key_F2);
+        QCOMPARE(child<QPlainTextEdit>("MemoJournal")->toPlainText(), QString("PASTED\nJOURNAL"));
+        QCOMPARE(child<QPlainTextEdit>("MemoURL")->toPlainText(), QString("https://v/1"));
+        QCOMPARE(child<QPlainTextEdit>("MemoPng")->toPlainText(), QString("QUJD"));
+    }
+
     void failureShowsItsText() {
         int port = sim.port();
         sim.stop();  // nobody listens: the connection is refused
