@@ -1,7 +1,14 @@
 // Kovira: fiscalisation client. One process per input folder.
+//   kovira              the main window (offscreen when there is no display)
+//   kovira --service    the input folder watcher without a window
+//   kovira --fiscalize  sign the saved invoice once and print the outcome
 #include <QApplication>
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <string>
 
 #include "app/AppContext.h"
 #include "app/uGlavnaFisk.h"
@@ -10,7 +17,35 @@
 #include "util/QtPrompter.h"
 #include "util/uProgress.h"
 
+namespace {
+std::atomic<bool> g_stop{false};
+void OnStopSignal(int) { g_stop = true; }
+
+std::string SettingsPath() { return kv::platform::SettingsPathFor(kv::platform::ExecutablePath()); }
+
+int RunHeadless(bool service) {
+    // Messages go to the log; nobody is there to answer a question.
+    kv::LogPrompter prompter(std::cout, false);
+    kv::AppContext ctx(SettingsPath(), prompter);
+    if (ctx.Start() == kv::AppContext::StartResult::Refused) return 1;
+    if (!service) return kv::FiscalizeSaved(ctx, std::cout);
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    return kv::RunService(ctx, std::cout, g_stop);
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "--service" || mode == "--fiscalize") return RunHeadless(mode == "--service");
+    if (!mode.empty()) {
+        std::cerr << "usage: kovira [--service | --fiscalize]" << std::endl;
+        return 2;
+    }
+
     // Without a display the window still runs, offscreen, so the same command
     // works on a headless machine.
     if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
@@ -22,13 +57,10 @@ int main(int argc, char** argv) {
 
     // KOVIRA_PROMPTER=log sends every message box to standard error instead
     // (for machines nobody watches, and for the tests that start Kovira).
-    const char* mode = std::getenv("KOVIRA_PROMPTER");
-    // --fiscalize: sign the saved invoice once, print the outcome and end.
-    bool fiscalizeOnce = argc > 1 && std::string(argv[1]) == "--fiscalize";
-    if (fiscalizeOnce) mode = "log";
+    const char* prompterMode = std::getenv("KOVIRA_PROMPTER");
     std::unique_ptr<kv::Prompter> prompter;
     kv::gui::QtPrompter* qtPrompter = nullptr;
-    if (mode && std::string(mode) == "log") {
+    if (prompterMode && std::string(prompterMode) == "log") {
         prompter = std::make_unique<kv::LogPrompter>(std::cerr, true);
     } else {
         auto p = std::make_unique<kv::gui::QtPrompter>(nullptr, "Kovira");
@@ -37,9 +69,8 @@ int main(int argc, char** argv) {
     }
     kv::gui::SetProgressPrompter(prompter.get());
 
-    kv::AppContext ctx(kv::platform::SettingsPathFor(kv::platform::ExecutablePath()), *prompter);
+    kv::AppContext ctx(SettingsPath(), *prompter);
     if (ctx.Start() == kv::AppContext::StartResult::Refused) return 1;
-    if (fiscalizeOnce) return kv::FiscalizeSaved(ctx, std::cout);
 
     kv::gui::TGlavnaFisk window(ctx);
     if (qtPrompter) qtPrompter->setParent(&window);

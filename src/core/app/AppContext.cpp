@@ -18,6 +18,14 @@ AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFo
     client1_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
     client2_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
     fisk_ = std::make_unique<device::Fiscalizer>(*client1_, invoice, [this] { return runSettings(); });
+    watcher_ = std::make_unique<inbox::Watcher>(
+        invoice, *fisk_,
+        [this] {
+            const auto& b = settings.Bafer;
+            return inbox::WatcherSettings{b.text("InputFolder"), b.text("OutputFolder"), b.integer("PuniOdgovor") == 1};
+        },
+        prompter);
+    fisk_->onResultStep = [this] { watcher_->ResultStep(); };
     // The invoice last worked on is kept beside the settings file.
     invoice.setSaveFolder(std::filesystem::path(settings.path()).parent_path().string());
     invoice.onSaveError = [this](const std::string& m) { prompter.message(m, MsgKind::Error); };
@@ -145,6 +153,43 @@ int FiscalizeSaved(AppContext& ctx, std::ostream& out) {
     const auto& inv = ctx.invoice.Invoice;
     out << "kovira: PFR broj " << inv.field("PFRnumber").asString() << ", PFR vrijeme "
         << inv.field("PFRvrijeme").asString() << std::endl;
+    return 0;
+}
+}  // namespace kv
+
+#include <chrono>
+#include <thread>
+
+namespace kv {
+int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop) {
+    ctx.settings.FillRecords({});
+    for (const auto& e : ctx.invoice.Restore()) out << "kovira: " << e << std::endl;
+    for (device::DeviceClient* c : {&ctx.client1(), &ctx.client2()})
+        c->onAfterExecute = [&out](const device::DeviceClient& client) {
+            out << "device: " << client.log().url << " -> " << client.log().statusCode << " "
+                << client.log().statusText << std::endl;
+        };
+    auto& w = ctx.watcher();
+    w.skipBadFiles = true;
+    w.onLog = [&out](const std::string& line) { out << "file: " << line << std::endl; };
+    w.shouldStop = [&stop] { return stop.load(); };
+    const auto& b = ctx.settings.Bafer;
+    out << "kovira: service on " << (b.text("InputFolder").empty() ? "(no input folder)" : b.text("InputFolder"))
+        << " -> " << b.text("OutputFolder") << ", device " << b.text("BaseURL") << ":" << b.text("Port") << std::endl;
+    w.StartUp();
+    while (!stop) {
+        w.setEnabled(true);  // nobody is there to press "Start"
+        try {
+            w.Timer1Timer();
+        } catch (const std::exception& e) {
+            out << "kovira: error: " << e.what() << std::endl;
+        }
+        auto interval = std::chrono::milliseconds(std::max<int64_t>(10, b.integer("ScanTime")));
+        auto until = std::chrono::steady_clock::now() + interval;
+        while (!stop && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(interval, std::chrono::milliseconds(20)));
+    }
+    out << "kovira: service stopped" << std::endl;
     return 0;
 }
 }  // namespace kv

@@ -2,6 +2,7 @@
 // The application context: owns the settings, the single-instance lock and the
 // hooks through which later subsystems join the start-up. The main window is a
 // view over it; the headless service uses it without any window.
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "device/DeviceClient.h"
 #include "device/Fiscalizer.h"
 #include "device/InvoiceModel.h"
+#include "inbox/Watcher.h"
 #include "platform/Platform.h"
 
 namespace kv {
@@ -39,6 +41,9 @@ public:
     device::Fiscalizer& fisk() { return *fisk_; }
     device::DeviceSettings deviceSettings() const;
     device::RunSettings runSettings() const;
+
+    // The input folder watcher; its result step follows every run.
+    inbox::Watcher& watcher() { return *watcher_; }
 
     // Start-up up to the single-instance rule: settings file created with
     // defaults if missing and read; then the lock for the input folder taken.
@@ -70,6 +75,7 @@ private:
     device::HttpTransport* transport_;
     std::unique_ptr<device::DeviceClient> client1_, client2_;
     std::unique_ptr<device::Fiscalizer> fisk_;
+    std::unique_ptr<inbox::Watcher> watcher_;
     std::string lockFolder_;
     std::string mutexName_;
     platform::InstanceLock lock_;
@@ -114,4 +120,11 @@ namespace kv {
 // settings read, invoice restored, the run made, its outcome written as one
 // line. Returns 0 when the device signed it, 2 otherwise.
 int FiscalizeSaved(AppContext& ctx, std::ostream& out);
+}  // namespace kv
+
+namespace kv {
+// The headless service (`kovira --service`): the watcher and the run
+// without a window. Every file's outcome and every device request is one
+// line on `out`. Returns 0 once `stop` is set (after the file in hand).
+int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop);
 }  // namespace kv

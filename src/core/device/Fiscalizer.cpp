@@ -37,6 +37,32 @@ bool Fiscalizer::BtFiskalizujClick() {
     return true;
 }
 
+bool Fiscalizer::AdoptIfSigned() {
+    if (busy_) return false;
+    const MemTable& inv = model_.Invoice;
+    if (inv.isEmpty() && !inv.isEditing()) return false;
+    std::string requestId = inv.field("RequestId").asString();
+    if (requestId.empty()) return false;
+    busy_ = true;
+    if (onBusy) onBusy(true);
+    struct Done {
+        Fiscalizer* f;
+        ~Done() {
+            f->busy_ = false;
+            if (f->onBusy) f->onBusy(false);
+        }
+    } done{this};
+    if (!client_.CmdReprint(requestId) || client_.log().statusCode != 200) return false;
+    flatten();
+    std::string head = FirstChars(OdgovorLista.value("messages"), 3);
+    if (head != "Усп" && head != "Suc") return false;
+    FiskGreska.clear();
+    storeAnswer("", 0);
+    if (onRecovered) onRecovered();
+    if (onResultStep) onResultStep();
+    return true;
+}
+
 void Fiscalizer::flatten() {
     OdgovorLista.clear();
     OpenJSONFile(client_.log().jsonIndented, "", OdgovorLista);

@@ -51,6 +51,13 @@ public:
     bool BtFiskalizujClick();
     bool busy() const { return busy_; }
 
+    // For an invoice that may have been sent before Kovira stopped: asks the
+    // device for its request id and, when the device knows it as signed,
+    // keeps that answer and runs the result step exactly as a run would
+    // (nothing is printed again). Returns false, with nothing changed, when
+    // the device does not know it; the caller then fiscalises it normally.
+    bool AdoptIfSigned();
+
     std::string FiskGreska;
     FlatJson OdgovorLista;
     // Kept from the last successful answer for printing.

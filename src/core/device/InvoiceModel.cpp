@@ -1,5 +1,6 @@
 #include "device/InvoiceModel.h"
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
@@ -170,8 +171,29 @@ void InvoiceModel::watch(MemTable& table, const char* file) {
     // Saved after every post and also after a delete, so a removed line does
     // not come back at the next start.
     table.addChangeListener([this, file](MemTable& t, TableChange c) {
-        if (c == TableChange::Rows && !restoring_ && t.state() == DatasetState::Browse) save(t, file);
+        if (c != TableChange::Rows || restoring_ || t.state() != DatasetState::Browse) return;
+        if (batchDepth_ == 0) {
+            save(t, file);
+        } else if (std::find(pendingSaves_.begin(), pendingSaves_.end(), std::make_pair(&t, file)) ==
+                   pendingSaves_.end()) {
+            pendingSaves_.emplace_back(&t, file);
+        }
     });
+}
+
+InvoiceModel::Batch::Batch(InvoiceModel& model) : model_(model) { ++model_.batchDepth_; }
+
+InvoiceModel::Batch::~Batch() {
+    if (--model_.batchDepth_ > 0) return;
+    auto pending = std::move(model_.pendingSaves_);
+    model_.pendingSaves_.clear();
+    // save() reports through onSaveError; a throwing handler must not escape a destructor.
+    for (auto [table, file] : pending) {
+        try {
+            model_.save(*table, file);
+        } catch (...) {
+        }
+    }
 }
 
 void InvoiceModel::save(MemTable& table, const char* file) {

@@ -54,12 +54,29 @@ public:
     // Empties Invoice, Items, Payment and TaxItems (a producer's first step).
     void Clear();
 
+    // While a Batch lives, changes are not saved one by one: every table that
+    // would have been saved is saved once when the outermost Batch ends.
+    // For producers that fill a whole invoice at once (one file write per
+    // table instead of one per posted row).
+    class Batch {
+    public:
+        explicit Batch(InvoiceModel& model);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        InvoiceModel& model_;
+    };
+
 private:
     void watch(MemTable& table, const char* file);
     void save(MemTable& table, const char* file);
 
     std::string saveFolder_;
     bool restoring_ = false;
+    int batchDepth_ = 0;
+    std::vector<std::pair<MemTable*, const char*>> pendingSaves_;  // in first-change order
 };
 
 // "2024-03-12T07:47:38..." read by position; nullopt when a part is not a

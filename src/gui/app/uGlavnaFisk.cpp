@@ -89,6 +89,7 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
     buildKasaPage(TabKasa_);
     buildLastInvoicePage(TabRacun_);
     wireDevice();
+    wireInbox();
 
     // The system tray icon and its menu.
     TrayIcon1_ = new QSystemTrayIcon(this);
@@ -195,8 +196,8 @@ void TGlavnaFisk::buildSetupPage(QWidget* page) {
     connect(cancel, &QPushButton::clicked, this, [focusedDataset] { focusedDataset()->cancel(); });
     auto* timer = new QGroupBox("Start/Stop", page);
     timer->setObjectName("RGTimer");
-    auto* timerGroup = RadioGroup(page, timer, {"Start", "Stop"}, 2);
-    timerGroup->setObjectName("RGTimerGroup");
+    RGTimer_ = RadioGroup(page, timer, {"Start", "Stop"}, 2);
+    RGTimer_->setObjectName("RGTimerGroup");
     top->addWidget(save);
     top->addWidget(cancel);
     top->addWidget(timer);
@@ -283,7 +284,7 @@ void TGlavnaFisk::buildDataPage(QWidget* page) {
     }
     box->setMaximumWidth(720);
     outer->addWidget(box);
-    outer->addStretch();
+    buildQueue(page, outer);
 }
 
 void TGlavnaFisk::buildPrinterPage(QWidget* page) {

@@ -22,6 +22,8 @@ class QComboBox;
 class QPlainTextEdit;
 class QTableView;
 class QKeyEvent;
+class QTimer;
+class QVBoxLayout;
 
 namespace kv {
 class AppContext;
@@ -78,6 +80,12 @@ public:
     void SetRootElementClick();
     void BackRootElementClick();
     void BtDataClick();   // answer text into the print carriers
+    // The input folder.
+    void Timer1Timer();
+    void RGTimerClick(int index);
+    void BtPreuzmiPodatkeClick();
+    void Button6Click();
+    void Button7Click();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -98,6 +106,9 @@ private:
     void buildDeviceLogs(QWidget* box);
     void buildPrintTools(QWidget* page);
     void wireDevice();
+    void buildQueue(QWidget* page, QVBoxLayout* outer);
+    void wireInbox();
+    void showQueue();
     void showDeviceLog();
     void showCarriers();
     void showTotals();
@@ -139,6 +150,11 @@ private:
     QComboBox* DBKasir_ = nullptr;
     QCheckBox* CbServer_ = nullptr;
     RecordBinder* invoiceBinder_ = nullptr;
+    QTimer* Timer1_ = nullptr;
+    QButtonGroup* RGTimer_ = nullptr;
+    QPlainTextEdit* Memo1_ = nullptr;
+    QTableView* DBGrid4_ = nullptr;
+    bool showingQueue_ = false;
     RecordBinder* paymentBinder_ = nullptr;
     QCheckBox *CBTest_ = nullptr, *CBVLPFR_ = nullptr;
     QLineEdit* EdComm_ = nullptr;

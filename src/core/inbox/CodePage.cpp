@@ -1,0 +1,116 @@
+#include "inbox/CodePage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <iconv.h>
+#include <strings.h>
+
+namespace kv::inbox {
+
+namespace {
+
+class Iconv {
+public:
+    Iconv(const std::string& to, const std::string& from) : cd_(::iconv_open(to.c_str(), from.c_str())) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1))
+            throw CodePageError("Unknown code page '" + (to == "UTF-8" ? from : to) + "'");
+    }
+    ~Iconv() { ::iconv_close(cd_); }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+// Length of the well-formed UTF-8 sequence at the start of `s`, 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view s) {
+    if (s.empty()) return 0;
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = b(0);
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) lo = 0xA0;  // no overlong forms
+        if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (s.size() < len || b(1) < lo || b(1) > hi) return 0;
+    for (std::size_t i = 2; i < len; ++i)
+        if ((b(i) & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+bool IsUtf8Name(const std::string& name) {
+    return strcasecmp(name.c_str(), "UTF-8") == 0 || strcasecmp(name.c_str(), "UTF8") == 0;
+}
+
+// Converts all of `in`; at an input sequence that cannot be converted,
+// `replacement` is written and `skip` tells how many input bytes to pass over.
+template <typename Skip>
+std::string Convert(std::string_view in, const std::string& to, const std::string& from, std::string_view replacement,
+                    Skip skip) {
+    Iconv cd(to, from);
+    std::string out(in.size() * 2 + 16, '\0');
+    std::size_t used = 0;
+    char* inPtr = const_cast<char*>(in.data());  // iconv does not write through it
+    std::size_t inLeft = in.size();
+    bool flushing = false;
+    for (;;) {
+        if (out.size() - used < replacement.size() + 8) out.resize(out.size() * 2);
+        char* outPtr = out.data() + used;
+        std::size_t outLeft = out.size() - used;
+        // The final call with no input writes whatever a stateful encoding still holds.
+        const std::size_t r = flushing ? ::iconv(cd.get(), nullptr, nullptr, &outPtr, &outLeft)
+                                       : ::iconv(cd.get(), &inPtr, &inLeft, &outPtr, &outLeft);
+        used = static_cast<std::size_t>(outPtr - out.data());
+        if (r != static_cast<std::size_t>(-1)) {
+            if (flushing) break;
+            flushing = true;
+            continue;
+        }
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        if (!flushing && (errno == EILSEQ || errno == EINVAL)) {
+            out.replace(used, replacement.size(), replacement);
+            used += replacement.size();
+            const std::size_t n = std::min(inLeft, std::max<std::size_t>(1, skip(std::string_view(inPtr, inLeft))));
+            inPtr += n;
+            inLeft -= n;
+            ::iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
+            continue;
+        }
+        throw CodePageError("Cannot convert text from '" + from + "' to '" + to + "': " + std::strerror(errno));
+    }
+    out.resize(used);
+    return out;
+}
+
+}  // namespace
+
+std::string DecodeText(std::string_view bytes, const std::string& codePage) {
+    const std::string from = IsUtf8Name(codePage) ? std::string("UTF-8") : codePage;
+    return Convert(bytes, "UTF-8", from, "\xEF\xBF\xBD", [](std::string_view) { return std::size_t{1}; });
+}
+
+std::string EncodeText(std::string_view utf8, const std::string& codePage) {
+    const std::string to = IsUtf8Name(codePage) ? std::string("UTF-8") : codePage;
+    // A character the code page lacks is skipped whole; a broken sequence one byte at a time.
+    return Convert(utf8, to, "UTF-8", "?", [](std::string_view rest) { return Utf8SequenceLength(rest); });
+}
+
+}  // namespace kv::inbox

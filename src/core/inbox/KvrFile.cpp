@@ -1,0 +1,310 @@
+#include "inbox/KvrFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <map>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "device/InvoiceModel.h"
+#include "inbox/CodePage.h"
+
+namespace kv::inbox {
+
+namespace {
+
+// One accepted line as the keyed table stored it (cut to the field sizes).
+struct KeyedLine {
+    std::size_t lineNo;  // 1-based line of the file, for messages
+    std::string cdsName, rbr, fieldName, value;
+};
+
+// A value as it appears in a message: bounded, whole UTF-8 characters.
+std::string Shown(const std::string& v) {
+    constexpr std::size_t kMax = 60;
+    if (v.size() <= kMax) return "'" + v + "'";
+    std::size_t cut = kMax;
+    while (cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80) --cut;
+    return "'" + v.substr(0, cut) + "...'";
+}
+
+[[noreturn]] void Fail(const KeyedLine& l, const std::string& what) {
+    throw KvrLoadError("Line " + std::to_string(l.lineNo) + " (" + l.cdsName + "): " + what);
+}
+
+std::string_view TrimSpaces(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+// Decimal integer text: optional spaces, optional sign, digits.
+std::optional<std::int64_t> IntegerText(std::string_view s) {
+    s = TrimSpaces(s);
+    const bool plus = !s.empty() && s.front() == '+';
+    if (plus) s.remove_prefix(1);
+    if (s.empty() || !((s.front() >= '0' && s.front() <= '9') || (!plus && s.front() == '-'))) return std::nullopt;
+    std::int64_t v = 0;
+    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || ptr != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+// An item number: digits, leading zeros and surrounding spaces allowed.
+std::optional<std::uint64_t> ItemNumber(std::string_view s) {
+    s = TrimSpaces(s);
+    if (s.empty() || s.front() < '0' || s.front() > '9') return std::nullopt;
+    std::uint64_t v = 0;
+    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || ptr != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+void Assign(MemTable& table, const KeyedLine& l, char decimalSep) {
+    const auto fi = table.fieldIndex(l.fieldName);
+    if (!fi) Fail(l, "Field '" + l.fieldName + "' not found");
+    const FieldDef& def = table.fieldDefs()[*fi];
+    // A calculated field is filled again by the next calculation: a value for it means nothing.
+    if (def.kind != FieldKind::Data) return;
+    Value v;
+    switch (StorageOf(def.type)) {
+        case FieldStorage::Text:
+            v = l.value;
+            break;
+        case FieldStorage::Integer: {
+            auto i = IntegerText(l.value);
+            if (!i) Fail(l, Shown(l.value) + " is not a valid integer value for field '" + def.name + "'");
+            v = *i;
+            break;
+        }
+        case FieldStorage::Money: {
+            auto c = l.value.empty() ? std::optional<Currency>(Currency()) : ParseCurrencyWithRetry(l.value, decimalSep);
+            if (!c) Fail(l, Shown(l.value) + " is not a valid decimal value for field '" + def.name + "'");
+            v = *c;
+            break;
+        }
+        default:  // date-time, floating point and the like are not taken from files
+            return;
+    }
+    try {
+        table.field(*fi).setValue(v);
+    } catch (const DatasetError& e) {  // out of the field's range
+        Fail(l, e.what());
+    }
+}
+
+// Appends one record to `table` from `lines` and posts it; on an error the
+// unposted record is dropped so that no half-converted record is ever saved.
+void FillRecord(MemTable& table, const std::vector<const KeyedLine*>& lines, char decimalSep) {
+    table.append();
+    try {
+        for (const KeyedLine* l : lines) Assign(table, *l, decimalSep);
+        table.post();
+    } catch (...) {
+        table.cancel();
+        throw;
+    }
+}
+
+std::string OneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\r' || c == '\n') c = ' ';
+    return s;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+}  // namespace
+
+std::optional<std::array<std::string, 4>> SplitKvrLine(std::string_view line) {
+    std::array<std::string, 4> fields;
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (;;) {
+        std::string field;
+        if (i < line.size() && line[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < line.size()) {
+                if (line[i] == '"') {
+                    if (i + 1 < line.size() && line[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                field += line[i++];
+            }
+            if (!closed || (i < line.size() && line[i] != '#')) return std::nullopt;
+        } else {
+            const std::size_t end = std::min(line.find('#', i), line.size());
+            field.assign(line.substr(i, end - i));
+            i = end;
+        }
+        if (count == fields.size()) return std::nullopt;
+        fields[count++] = std::move(field);
+        if (i >= line.size()) break;
+        ++i;  // the "#"; a "#" at the very end leaves one more, empty field
+    }
+    if (count != fields.size()) return std::nullopt;
+    return fields;
+}
+
+std::vector<FieldDef> InputFileFields() {
+    return {{"cdsName", FieldType::String, 30},
+            {"Rbr", FieldType::String, 10},
+            {"FieldName", FieldType::String, 50},
+            {"Vrijednost", FieldType::WideString, 4000}};
+}
+
+MemTable MakeInputFileTable() { return MemTable(InputFileFields()); }
+
+void LoadKvr(std::string_view fileBytes, MemTable& inputFile, device::InvoiceModel& model, char decimalSep,
+             const std::string& codePage) {
+    std::string text;
+    try {
+        text = DecodeText(fileBytes, codePage);
+    } catch (const CodePageError& e) {
+        throw KvrLoadError(e.what());
+    }
+
+    if (!inputFile.active()) inputFile.open();
+    inputFile.emptyDataSet();
+    const std::size_t fCds = inputFile.field("cdsName").index(), fRbr = inputFile.field("Rbr").index(),
+                      fName = inputFile.field("FieldName").index(), fValue = inputFile.field("Vrijednost").index();
+
+    std::vector<KeyedLine> lines;
+    std::size_t lineNo = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + pos, end - pos);
+        pos = end + 1;
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        auto fields = SplitKvrLine(line);
+        if (!fields) continue;
+        inputFile.append();
+        inputFile.field(fCds).setValue((*fields)[0]);
+        inputFile.field(fRbr).setValue((*fields)[1]);
+        inputFile.field(fName).setValue((*fields)[2]);
+        inputFile.field(fValue).setValue((*fields)[3]);
+        inputFile.post();
+        // Read back what the table kept: its field sizes decide, whatever order a grid shows.
+        lines.push_back({lineNo, inputFile.field(fCds).asString(), inputFile.field(fRbr).asString(),
+                         inputFile.field(fName).asString(), inputFile.field(fValue).asString()});
+    }
+
+    std::vector<const KeyedLine*> invoice, payment;
+    std::map<std::uint64_t, std::vector<const KeyedLine*>> items;
+    for (const KeyedLine& l : lines) {
+        if (l.cdsName == "Invoice") {
+            invoice.push_back(&l);
+        } else if (l.cdsName == "Payment") {
+            payment.push_back(&l);
+        } else if (l.cdsName == "Items") {
+            if (auto n = ItemNumber(l.rbr)) items[*n].push_back(&l);
+        }
+    }
+
+    device::InvoiceModel::Batch batch(model);
+    model.Clear();
+    FillRecord(model.Invoice, invoice, decimalSep);
+    std::uint64_t n = 1;
+    do {
+        FillRecord(model.Items, items[n], decimalSep);
+        ++n;
+    } while (items.count(n) != 0);
+    FillRecord(model.Payment, payment, decimalSep);
+}
+
+std::string ResultPaymentName(std::optional<std::int64_t> type) {
+    static const char* const names[] = {"Ostalo",           "Gotovina", "Kartica",      "Ček",
+                                        "Bankarski prenos", "Vaučer",   "Mobilni novac"};
+    return type && *type >= 0 && *type <= 6 ? names[*type] : "";
+}
+
+std::string ResultFileText(const device::InvoiceModel& model, const std::string& fiskGreska, bool puniOdgovor,
+                           const std::string& verificationUrl, char decimalSep) {
+    std::string out;
+    auto line = [&out](const std::string& s) { out += OneLine(s) + "\r\n"; };
+    if (!fiskGreska.empty()) {
+        line("");
+        line("");
+    } else {
+        const MemTable& inv = model.Invoice;
+        line(inv.field("PFRnumber").asString());
+        line(inv.field("PFRvrijeme").asString());
+        if (puniOdgovor) {
+            line(verificationUrl);
+            line(inv.field("cashier").asString());
+            line(inv.field("buyerId").asString());
+            std::optional<std::int64_t> type;
+            const MemTable& pay = model.Payment;
+            if (!pay.isEmpty()) {
+                const Value& v = pay.valueAt(pay.recordCount() - 1, pay.field("paymentType").index());
+                if (const auto* i = std::get_if<std::int64_t>(&v)) type = *i;
+            }
+            line(ResultPaymentName(type));
+            line(LocaleNumberText(model.PaymentTotal().value_or(Currency()), decimalSep));
+        }
+    }
+    line(fiskGreska);
+    return out;
+}
+
+void WriteResultFile(const std::string& outputFolder, const std::string& fileName, const std::string& text,
+                     const std::string& codePage) {
+    std::string folder = outputFolder;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const std::string path = folder + "/" + fileName;
+    auto fail = [&path](const std::string& why) -> ResultWriteError {
+        return ResultWriteError("Cannot write result file '" + path + "': " + why, path);
+    };
+    // The name comes from the invoice's request id, that is from the producer's file.
+    if (fileName.empty() || fileName == "." || fileName == ".." ||
+        fileName.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
+        throw fail("not a plain file name");
+    if (outputFolder.empty()) throw fail("the output folder is not set");
+
+    std::string bytes;
+    try {
+        bytes = EncodeText(text, codePage);
+    } catch (const CodePageError& e) {
+        throw fail(e.what());
+    }
+
+    const std::string tmp = folder + "/." + fileName + "." + std::to_string(::getpid()) + "." +
+                            std::to_string(g_tempCounter++) + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) throw fail(std::strerror(errno));
+    auto abandon = [&](int err, int openFd) {
+        if (openFd >= 0) ::close(openFd);
+        ::unlink(tmp.c_str());
+        return fail(std::strerror(err));
+    };
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw abandon(n < 0 ? errno : EIO, fd);
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) throw abandon(errno, fd);
+    if (::close(fd) != 0) throw abandon(errno, -1);
+    if (::rename(tmp.c_str(), path.c_str()) != 0) throw abandon(errno, -1);
+
+    // The rename itself is on disk only once the folder is.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) throw fail(std::string("folder not synced: ") + std::strerror(errno));
+    const int syncErr = ::fsync(dirFd) != 0 ? errno : 0;
+    ::close(dirFd);
+    if (syncErr != 0) throw fail(std::string("folder not synced: ") + std::strerror(syncErr));
+}
+
+}  // namespace kv::inbox

@@ -1,0 +1,102 @@
+#pragma once
+// The input folder watcher: on every tick it lists the input folder, queues
+// the new ".kvr" files, and takes the queue one file at a time through the
+// load step and the fiscalisation run, answering each with a result file in
+// the output folder and retiring the input file. Used by the window (a
+// QTimer drives Timer1Timer) and by the headless service (a plain loop).
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "util/MemTable.h"
+
+namespace kv {
+class Prompter;
+namespace device {
+class InvoiceModel;
+class Fiscalizer;
+}  // namespace device
+}  // namespace kv
+
+namespace kv::inbox {
+
+struct WatcherSettings {
+    std::string inputFolder;
+    std::string outputFolder;
+    bool puniOdgovor = false;
+};
+
+class Watcher {
+public:
+    Watcher(device::InvoiceModel& model, device::Fiscalizer& fisk, std::function<WatcherSettings()> settings,
+            Prompter& prompter);
+
+    // Start-up: every ".kvr" already in the input folder is taken as possibly
+    // sent before Kovira stopped; the device is asked about each one before
+    // it is fiscalised, so none is lost and none is signed twice. Polling starts.
+    void StartUp();
+
+    // One poll and the processing of the queue (a tick that arrives during a
+    // run does nothing).
+    void Timer1Timer();
+    // The load step on line 0 of the queue; true when a file was loaded.
+    bool BtPreuzmiPodatkeClick();
+    // The result step, run by the fiscalisation run after the answer.
+    void ResultStep();
+
+    // "Start"/"Stop": ticks do nothing while stopped.
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool on);
+    std::function<void(bool enabled)> onEnabledChanged;
+
+    // The queue box: one bare file name per line; line 0 is next.
+    const std::vector<std::string>& queue() const { return queue_; }
+    std::string queueText() const;
+    void setQueueText(const std::string& text);  // the box is editable
+    std::function<void()> onQueueChanged;
+
+    // One line for every file's outcome (the service prints these).
+    std::function<void(const std::string& line)> onLog;
+    // Checked between files: a service being stopped finishes the file in hand only.
+    std::function<bool()> shouldStop;
+    // The service keeps going after a file that cannot be loaded (it is left
+    // in the folder and tried again once it changes); the window stops
+    // polling so the operator sees it.
+    bool skipBadFiles = false;
+
+    MemTable& InputFile() { return inputFile_; }
+    std::string UlazTip;
+    std::string UlazPutanja;
+    bool FiskIzKase = false;
+    bool busy() const { return busy_; }
+
+    // Case-sensitive ".kvr"; ".inp" in any letter case.
+    static bool IsKvr(const std::string& name);
+    static bool IsInp(const std::string& name);
+
+private:
+    void poll(const WatcherSettings& s);
+    // Loads a file read already (nullptr: it could not be read, for the reason given).
+    bool load(const std::string& name, const std::string* bytes, const std::string& readError);
+    void processQueue();
+    void removeFromQueue(const std::string& name);
+    void log(const std::string& line) const;
+    void changed();
+
+    device::InvoiceModel& model_;
+    device::Fiscalizer& fisk_;
+    std::function<WatcherSettings()> settings_;
+    Prompter& prompter_;
+    MemTable inputFile_;
+    std::vector<std::string> queue_;
+    std::set<std::string> leftovers_;                  // present at start-up: ask the device first
+    std::map<std::string, long long> badFiles_;        // name -> mtime of a file that did not load
+    std::set<std::string> waiting_;                    // still being written, seen this tick
+    std::string loadedName_;                           // bare name of the file in hand
+    bool enabled_ = false;
+    bool busy_ = false;
+};
+
+}  // namespace kv::inbox

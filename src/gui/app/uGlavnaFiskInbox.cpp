@@ -1,0 +1,109 @@
+// The input folder on the main window: the poll timer, "Start"/"Stop", the
+// queue box, the load button, the folder choosers and the grid of the last
+// keyed file.
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/AppContext.h"
+#include "app/RecordBinder.h"
+#include "app/uGlavnaFisk.h"
+#include "util/MemTableModel.h"
+#include "util/Prompter.h"
+
+namespace kv::gui {
+
+void TGlavnaFisk::buildQueue(QWidget* page, QVBoxLayout* outer) {
+    auto* row = new QHBoxLayout();
+    auto* left = new QVBoxLayout();
+    left->addWidget(new QLabel("Red čekanja", page));
+    Memo1_ = new QPlainTextEdit(page);
+    Memo1_->setObjectName("Memo1");
+    Memo1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    left->addWidget(Memo1_);
+    row->addLayout(left, 1);
+    auto* load = new QPushButton("Preuzmi podatke", page);
+    load->setObjectName("BtPreuzmiPodatke");
+    connect(load, &QPushButton::clicked, this, &TGlavnaFisk::BtPreuzmiPodatkeClick);
+    row->addWidget(load, 0, Qt::AlignTop);
+    outer->addLayout(row, 1);
+    DBGrid4_ = new QTableView(page);
+    DBGrid4_->setObjectName("DBGrid4");
+    DBGrid4_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    outer->addWidget(DBGrid4_, 2);
+}
+
+void TGlavnaFisk::wireInbox() {
+    auto& w = ctx_.watcher();
+    auto* model = new MemTableModel(w.InputFile(), {}, &ctx_.prompter, this);
+    model->attach(DBGrid4_);
+
+    Timer1_ = new QTimer(this);
+    Timer1_->setObjectName("Timer1");
+    Timer1_->setInterval(500);
+    connect(Timer1_, &QTimer::timeout, this, &TGlavnaFisk::Timer1Timer);
+    // The timer and "Start"/"Stop" mirror the watcher.
+    w.onEnabledChanged = [this](bool on) {
+        if (on)
+            Timer1_->start();
+        else
+            Timer1_->stop();
+        if (auto* b = RGTimer_->button(on ? 0 : 1)) b->setChecked(true);
+    };
+    connect(RGTimer_, &QButtonGroup::idClicked, this, &TGlavnaFisk::RGTimerClick);
+    w.onQueueChanged = [this] { showQueue(); };
+    connect(Memo1_, &QPlainTextEdit::textChanged, this, [this] {
+        if (!showingQueue_) ctx_.watcher().setQueueText(Memo1_->toPlainText().toStdString());
+    });
+    ctx_.settings.onScanTimeChanged = [this](int64_t ms) { Timer1_->setInterval(static_cast<int>(std::max<int64_t>(ms, 1))); };
+    ctx_.hooks.inputWatcherStartup.push_back([this] {
+        Timer1_->setInterval(static_cast<int>(std::max<int64_t>(ctx_.settings.Bafer.integer("ScanTime"), 1)));
+        ctx_.watcher().StartUp();
+    });
+    if (auto* b = findChild<QToolButton*>("Button6")) connect(b, &QToolButton::clicked, this, &TGlavnaFisk::Button6Click);
+    if (auto* b = findChild<QToolButton*>("Button7")) connect(b, &QToolButton::clicked, this, &TGlavnaFisk::Button7Click);
+}
+
+void TGlavnaFisk::showQueue() {
+    QString text = QString::fromStdString(ctx_.watcher().queueText());
+    if (Memo1_->toPlainText() == text) return;
+    showingQueue_ = true;
+    Memo1_->setPlainText(text);
+    showingQueue_ = false;
+}
+
+void TGlavnaFisk::Timer1Timer() {
+    try {
+        ctx_.watcher().Timer1Timer();
+    } catch (const std::exception& e) {
+        ctx_.prompter.message(e.what(), kv::MsgKind::Error);
+    }
+    LblFiskGreska_->setText(QString::fromStdString(ctx_.fisk().FiskGreska));
+}
+
+void TGlavnaFisk::RGTimerClick(int index) { ctx_.watcher().setEnabled(index == 0); }
+
+void TGlavnaFisk::BtPreuzmiPodatkeClick() { ctx_.watcher().BtPreuzmiPodatkeClick(); }
+
+void TGlavnaFisk::Button6Click() {
+    QString dir = QFileDialog::getExistingDirectory(this, "InputFolder",
+                                                    QString::fromStdString(ctx_.settings.Bafer.text("InputFolder")));
+    if (!dir.isEmpty()) ctx_.settings.Bafer.setText("InputFolder", dir.toStdString());  // saved with "Sačuvaj"
+}
+
+void TGlavnaFisk::Button7Click() {
+    QString dir = QFileDialog::getExistingDirectory(this, "OutputFolder",
+                                                    QString::fromStdString(ctx_.settings.Bafer.text("OutputFolder")));
+    if (!dir.isEmpty()) ctx_.settings.Bafer.setText("OutputFolder", dir.toStdString());
+}
+
+}  // namespace kv::gui
