@@ -957,6 +957,9 @@ int FiscalSimulator::start(int port) {
     });
     server->set_payload_max_length(kMaxBody);
     server->set_keep_alive_max_count(100000);
+    // Headers and body leave in two writes; with Nagle on, the body waits for
+    // the client's delayed ACK (40 ms on Linux) on every kept-alive request.
+    server->set_tcp_nodelay(true);
     server->new_task_queue = [] { return new httplib::ThreadPool(16); };
     Impl* impl = impl_.get();
     auto handler = [impl](const httplib::Request& req, httplib::Response& res) {

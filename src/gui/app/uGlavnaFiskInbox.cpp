@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -39,6 +40,8 @@ void TGlavnaFisk::buildQueue(QWidget* page, QVBoxLayout* outer) {
     DBGrid4_ = new QTableView(page);
     DBGrid4_->setObjectName("DBGrid4");
     DBGrid4_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid4_->verticalHeader()->setDefaultSectionSize(20);
+    DBGrid4_->horizontalHeader()->setStretchLastSection(true);
     outer->addWidget(DBGrid4_, 2);
 }
 
