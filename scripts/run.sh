@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the simulated fiscal device on
-# loopback and Kovira pointed at it, with a demo invoice on "Zadnji račun".
-# With a display the window opens (it starts in the notification area:
-# double-click the icon); without one Kovira signs the demo invoice once,
-# prints the device's number, and then keeps running offscreen (Ctrl+C ends).
+# Installs what is missing, builds, and runs Kovira's main job on its demo
+# set-up: the simulated fiscal device on loopback, Kovira pointed at it, and a
+# demo input and output folder. With a display the window opens (in the
+# notification area: double-click the icon); without one the headless
+# service runs in the foreground. Ctrl+C ends Kovira and the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 BUILD="${KOVIRA_BUILD_DIR:-build}"
 SIM="$BUILD/tools/fiscalsim/kovira-fiscalsim"
 INI="$BUILD/kovira.ini"
+DEMO="$(cd "$BUILD" && pwd)/demo"
+mkdir -p "$DEMO/ulaz" "$DEMO/izlaz"
 
 # The simulated device on a free loopback port; it reports the port it took.
 fifo="$(mktemp -u)"
@@ -19,7 +21,6 @@ sim_pid=$!
 trap 'kill "$sim_pid" 2>/dev/null || true; rm -f "$fifo"' EXIT
 read -r line <"$fifo"
 port="${line##*:}"
-echo "run: simulated fiscal device at http://127.0.0.1:$port (token demo, PIN 1234)"
 
 # Point Kovira at it; every other setting keeps its value (or its default).
 set_key() {  # set_key SECTION KEY VALUE
@@ -39,13 +40,25 @@ set_key Global BaseURL http://127.0.0.1
 set_key Global Port "$port"
 set_key Global Token demo
 set_key Global PIN 1234
+set_key Global InputFolder "$DEMO/ulaz"
+set_key Global OutputFolder "$DEMO/izlaz"
 
-# The demo invoice, unless an invoice is already being worked on.
+# The demo invoice on "Zadnji račun", unless one is already being worked on.
 if [ ! -f "$BUILD/Invoice.cds" ]; then
   cp examples/demo/Invoice.cds examples/demo/Items.cds examples/demo/Payment.cds "$BUILD/"
 fi
 
+cat <<EOT
+run: simulated fiscal device at http://127.0.0.1:$port (token demo, PIN 1234)
+run: input folder  $DEMO/ulaz
+run: output folder $DEMO/izlaz
+run: drop a sample invoice from another terminal, then read its answer:
+       cp examples/kvr/*.kvr "$DEMO/ulaz/"
+       cat "$DEMO/izlaz/"*.kvr
+EOT
+
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  "$BUILD/kovira" --fiscalize || true
+  "$BUILD/kovira" --service
+else
+  "$BUILD/kovira" "$@"
 fi
-"$BUILD/kovira" "$@"

@@ -419,3 +419,17 @@ TEST(InvoiceModelBatch, EachTableIsSavedOnceAtTheEnd) {
     fs::remove_all(dir);
     fs::remove_all(TestDir("batch"));
 }
+
+TEST(KvrFile, TheShippedSamplesLoad) {
+    for (const auto& e : std::filesystem::directory_iterator(std::string(KOVIRA_SOURCE_DIR) + "/examples/kvr")) {
+        std::ifstream in(e.path(), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        kv::device::InvoiceModel model;
+        kv::MemTable input = kv::inbox::MakeInputFileTable();
+        input.open();
+        kv::inbox::LoadKvr(bytes, input, model, ',', "windows-1250");
+        EXPECT_EQ(model.Items.recordCount(), 2u) << e.path();
+        EXPECT_EQ(model.Invoice.field("RequestId").asString() + ".kvr", e.path().filename().string());
+        EXPECT_GE(model.Povrat(), kv::Currency(0)) << "paid in full";
+    }
+}

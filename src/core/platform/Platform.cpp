@@ -83,6 +83,11 @@ std::string InstanceLockFileName(const std::string& mutexName) {
 
 std::string LockFolder() {
     if (const char* rt = std::getenv("XDG_RUNTIME_DIR"); rt && *rt) return std::string(rt) + "/kovira";
+    // A service started without a session still meets the user's window here.
+    std::string userRuntime = "/run/user/" + std::to_string(getuid());
+    struct stat st {};
+    if (::stat(userRuntime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid())
+        return userRuntime + "/kovira";
     return "/tmp/kovira-" + std::to_string(getuid());
 }
 

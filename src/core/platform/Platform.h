@@ -21,7 +21,8 @@ std::string InstanceMutexName(const std::string& inputFolder);
 // [A-Za-z0-9._-] are written as %XX (so "/" never splits it and letter case is
 // kept); very long names are shortened with a hash of the full name.
 std::string InstanceLockFileName(const std::string& mutexName);
-// Folder holding the lock files: $XDG_RUNTIME_DIR/kovira, else /tmp/kovira-<uid>.
+// Folder holding the lock files: $XDG_RUNTIME_DIR/kovira, else the user's
+// /run/user/<uid>/kovira when it exists, else /tmp/kovira-<uid>.
 std::string LockFolder();
 
 // A named, process-wide lock held as an flock()ed file. The lock lives as long
