@@ -3,6 +3,7 @@
 //   kovira --service    the input folder watcher without a window
 //   kovira --fiscalize  sign the saved invoice once and print the outcome
 #include <QApplication>
+#include <QGuiApplication>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "platform/Platform.h"
 #include "util/LogPrompter.h"
 #include "util/QtPrompter.h"
+#include "print/uReceiptPrint.h"
 #include "util/uProgress.h"
 
 namespace {
@@ -23,11 +25,19 @@ void OnStopSignal(int) { g_stop = true; }
 
 std::string SettingsPath() { return kv::platform::SettingsPathFor(kv::platform::ExecutablePath()); }
 
-int RunHeadless(bool service) {
+int RunHeadless(int argc, char** argv, bool service) {
     // Messages go to the log; nobody is there to answer a question.
     kv::LogPrompter prompter(std::cout, false);
     kv::AppContext ctx(SettingsPath(), prompter);
     if (ctx.Start() == kv::AppContext::StartResult::Refused) return 1;
+    // Receipts are drawn for the printer even without a screen.
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    kv::gui::InstallReceiptPrinting(ctx, nullptr);
+    struct Release {
+        kv::AppContext& c;
+        ~Release() { kv::gui::ReleaseReceiptPrinting(c); }
+    } release{ctx};
     if (!service) return kv::FiscalizeSaved(ctx, std::cout);
     struct sigaction sa {};
     sa.sa_handler = OnStopSignal;
@@ -40,7 +50,7 @@ int RunHeadless(bool service) {
 
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "--service" || mode == "--fiscalize") return RunHeadless(mode == "--service");
+    if (mode == "--service" || mode == "--fiscalize") return RunHeadless(argc, argv, mode == "--service");
     if (!mode.empty()) {
         std::cerr << "usage: kovira [--service | --fiscalize]" << std::endl;
         return 2;

@@ -159,6 +159,9 @@ private slots:
     }
 
     void f2InTheJsonLogLoadsAPastedAnswer() {
+        ctx->invoice.Invoice.edit();
+        ctx->invoice.Invoice.field("invoiceType").setValue(kv::Value(int64_t{8}));
+        ctx->invoice.Invoice.post();
         QTest::mouseClick(child<QToolButton>("TbSetup"), Qt::LeftButton);
         child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet6"));
         child<QTabWidget>("PgCtrLog")->setCurrentIndex(2);

@@ -161,8 +161,8 @@ void Fiscalizer::LoadCarriers(const std::string& answerJson) {
     OdgovorLista.clear();
     OpenJSONFile(answerJson, "", OdgovorLista);
     // A last-invoice answer keeps its members under "invoiceResponse".
-    bool last = !OdgovorLista.value("invoiceResponse.journal").empty() ||
-                !OdgovorLista.value("receiptImageBase64").empty();
+    const MemTable& inv = model_.Invoice;
+    bool last = (!inv.isEmpty() || inv.isEditing()) && inv.field("invoiceType").asInteger() == 8;
     std::string prefix = last ? "invoiceResponse." : "";
     MemoJournal = OdgovorLista.value(prefix + "journal");
     MemoURL = OdgovorLista.value(prefix + "verificationUrl");

@@ -64,7 +64,8 @@ public:
     std::string MemoJournal, MemoURL, MemoPng;
 
     // "Data" on the print tools page (and F2 in the JSON log): reads a saved
-    // answer into the journal, address and image as after a fiscalisation.
+    // answer into the journal, address and image as after a fiscalisation
+    // (under "invoiceResponse" when the invoice type is 8).
     void LoadCarriers(const std::string& answerJson);
 
     // A PIN the device has refused is not sent again on its own: real

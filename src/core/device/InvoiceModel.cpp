@@ -199,7 +199,7 @@ InvoiceModel::Batch::~Batch() {
 void InvoiceModel::save(MemTable& table, const char* file) {
     if (saveFolder_.empty()) return;
     try {
-        SaveCdsFile(table, filePath(file));
+        SaveCdsFile(table, filePath(file), durableSaves_);
     } catch (const std::exception& e) {
         if (onSaveError) onSaveError(e.what());
     }

@@ -90,6 +90,7 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
     buildLastInvoicePage(TabRacun_);
     wireDevice();
     wireInbox();
+    wirePrinting();
 
     // The system tray icon and its menu.
     TrayIcon1_ = new QSystemTrayIcon(this);
@@ -121,6 +122,7 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
 
 TGlavnaFisk::~TGlavnaFisk() {
     if (qApp) qApp->removeEventFilter(this);
+    releasePrinting();
 }
 
 QWidget* TGlavnaFisk::addPage(QTabWidget* tabs, const char* name, const QString& caption) {
@@ -324,12 +326,12 @@ void TGlavnaFisk::buildPrinterPage(QWidget* page) {
                                         std::tuple{"DBFooterText", "Footer text", "FooterText"}}) {
         auto* m = new QPlainTextEdit(texts);
         m->setObjectName(name);
-        m->setMaximumHeight(60);
+        m->setMaximumHeight(44);
         bafer_->bindPlainText(m, field);
         tf->addRow(caption, m);
     }
     left->addWidget(texts);
-    left->addStretch();
+    buildPrintTests(page, left);
     outer->addLayout(left, 1);
 
     GBSetupPOS_ = new QGroupBox("Setup POS printera", page);
@@ -814,6 +816,7 @@ bool TGlavnaFisk::event(QEvent* e) {
 }
 
 bool TGlavnaFisk::eventFilter(QObject* obj, QEvent* e) {
+    if (obj == FontName_ && e->type() == QEvent::FocusIn) fillFontList();  // FontNameEnter
     if (e->type() != QEvent::KeyPress) return false;
     auto* key = static_cast<QKeyEvent*>(e);
     if (obj == MemoJSON_ && key->key() == Qt::Key_F2) {

@@ -86,6 +86,13 @@ public:
     void BtPreuzmiPodatkeClick();
     void Button6Click();
     void Button7Click();
+    // Printing.
+    void BtTestASCIIprintClick();
+    void BtTestPNGClick();
+    void BtTestReportClick();
+    void Button13Click();  // "Read print setup"
+    void Button10Click();  // HeaderImage chooser
+    void Button11Click();  // FooterImage chooser
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -109,6 +116,11 @@ private:
     void buildQueue(QWidget* page, QVBoxLayout* outer);
     void wireInbox();
     void showQueue();
+    void buildPrintTests(QWidget* page, QVBoxLayout* column);
+    void wirePrinting();
+    void releasePrinting();
+    void fillPrinterLists();
+    void fillFontList();
     void showDeviceLog();
     void showCarriers();
     void showTotals();
@@ -155,6 +167,8 @@ private:
     QPlainTextEdit* Memo1_ = nullptr;
     QTableView* DBGrid4_ = nullptr;
     bool showingQueue_ = false;
+    QPlainTextEdit* MemoPrintSetup_ = nullptr;
+    QComboBox* FontName_ = nullptr;
     RecordBinder* paymentBinder_ = nullptr;
     QCheckBox *CBTest_ = nullptr, *CBVLPFR_ = nullptr;
     QLineEdit* EdComm_ = nullptr;

@@ -1,0 +1,153 @@
+// After a successful fiscalisation the receipt is printed as the settings
+// say: the ESC/POS stream to a "file:" printer, the device's image, or the
+// report layout; and the "Printer" page with its tests.
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "FiscalSimulator.h"
+#include "app/AppContext.h"
+#include "app/uGlavnaFisk.h"
+#include "print/EscPosReceipt.h"
+#include "print/uReceiptPrint.h"
+#include "util/ScriptedPrompter.h"
+
+using kv::gui::TGlavnaFisk;
+
+namespace {
+void SaveShot(QWidget* w, const QString& name) {
+    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
+    QDir().mkpath(dir);
+    QVERIFY(w->grab().save(dir + "/" + name + ".png"));
+}
+
+QByteArray Read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+class PrintRoadTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    kv::sim::FiscalSimulator sim;
+    std::unique_ptr<kv::ScriptedPrompter> prompter;
+    std::unique_ptr<kv::AppContext> ctx;
+    std::unique_ptr<TGlavnaFisk> win;
+
+    template <class T = QWidget>
+    T* child(const char* name) {
+        return win->findChild<T*>(name);
+    }
+
+    // A new invoice on "Zadnji račun", signed with the given receipt form.
+    void signWith(int renderPrint, const QString& requestId) {
+        auto& b = ctx->settings.Bafer;
+        b.setInt("RenderPrint", renderPrint);
+        b.post();
+        auto& m = ctx->invoice;
+        m.Clear();
+        m.Invoice.append();
+        m.Invoice.field("invoiceType").setValue(kv::Value(int64_t{0}));
+        m.Invoice.field("transactionType").setValue(kv::Value(int64_t{0}));
+        m.Invoice.field("invoiceNumber").setValue(kv::Value(std::string("R-") + std::to_string(renderPrint)));
+        m.Invoice.field("RequestId").setValue(kv::Value(requestId.toStdString()));
+        m.Invoice.post();
+        m.Items.append();
+        m.Items.field("name").setValue(kv::Value(std::string("Kafa")));
+        m.Items.field("quantity").setValue(kv::Value(std::string("2")));
+        m.Items.field("labels").setValue(kv::Value(std::string("E")));
+        m.Items.field("unitPrice").setValue(kv::Value(std::string("2.5")));
+        m.Items.field("totalAmount").setValue(kv::Value(std::string("5")));
+        m.Items.post();
+        m.Payment.append();
+        m.Payment.field("amount").setValue(kv::Value(std::string("5")));
+        m.Payment.field("paymentType").setValue(kv::Value(int64_t{1}));
+        m.Payment.post();
+        QTest::mouseClick(child<QToolButton>("TbPoslano"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("BtFiskalizuj"), Qt::LeftButton);
+        QCOMPARE(QString::fromStdString(ctx->fisk().FiskGreska), QString());
+    }
+
+private slots:
+    void initTestCase() {
+        kv::sim::Config cfg;
+        cfg.pinRequired = false;
+        sim.setConfig(cfg);
+        int port = sim.start(0);
+        std::ofstream(dir.filePath("kovira.ini").toStdString())
+            << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nPrintUredjaj=2\nPosPrinter=file:"
+            << dir.filePath("pos.bin").toStdString() << "\nEscInit=#27#64\nEscCir=2\nEscLat=1\nPOS5880=1\n"
+            << "PaperWidth=80\n[Kasa]\nAutoStart=1\n";
+        prompter = std::make_unique<kv::ScriptedPrompter>();
+        ctx = std::make_unique<kv::AppContext>(dir.filePath("kovira.ini").toStdString(), *prompter,
+                                               dir.filePath("locks").toStdString());
+        QCOMPARE(ctx->Start(), kv::AppContext::StartResult::Ok);
+        win = std::make_unique<TGlavnaFisk>(*ctx);
+        win->StartUp();
+        win->showNormal();
+        QVERIFY(QTest::qWaitForWindowExposed(win.get()));
+        // Drawn receipts go to a PDF file instead of a physical printer.
+        QPrinter& printer = kv::gui::ReceiptPrinter(*ctx);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+    }
+    void cleanupTestCase() {
+        win.reset();
+        ctx.reset();
+        sim.stop();
+    }
+
+    void textReceiptGoesToTheFilePrinterByteForByte() {
+        signWith(0, "{00000000-0000-4000-8000-000000000001}");
+        auto input = kv::print::EscPosInputFromSettings(ctx->settings.Bafer, ctx->fisk().MemoJournal,
+                                                        ctx->fisk().MemoURL, "R-0");
+        std::string expected = kv::print::PrintESCPOS(input).raw;
+        QByteArray bytes = Read(dir.filePath("pos.bin"));
+        QVERIFY(!bytes.isEmpty());
+        QCOMPARE(bytes, QByteArray::fromStdString(expected));
+        QVERIFY(bytes.startsWith("\x1b@"));
+        QVERIFY(bytes.contains("\x1d(k"));  // the QR code as printer commands
+        QVERIFY(prompter->texts().empty());
+    }
+
+    void imageReceiptPrintsTheDevicesPicture() {
+        QString pdf = dir.filePath("image.pdf");
+        kv::gui::ReceiptPrinter(*ctx).setOutputFileName(pdf);
+        signWith(1, "{00000000-0000-4000-8000-000000000002}");
+        QVERIFY(!ctx->fisk().MemoPng.empty());
+        QVERIFY(Read(pdf).startsWith("%PDF"));
+    }
+
+    void reportReceiptPrintsTheLayout() {
+        QString pdf = dir.filePath("report.pdf");
+        kv::gui::ReceiptPrinter(*ctx).setOutputFileName(pdf);
+        signWith(2, "{00000000-0000-4000-8000-000000000003}");
+        QByteArray bytes = Read(pdf);
+        QVERIFY(bytes.startsWith("%PDF"));
+        QVERIFY(prompter->texts().empty());
+    }
+
+    void printerPageShowsItsSetup() {
+        QTest::mouseClick(child<QToolButton>("TbSetup"), Qt::LeftButton);
+        child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet9"));
+        QTest::mouseClick(child<QPushButton>("Button13"), Qt::LeftButton);
+        QStringList lines = child<QPlainTextEdit>("MemoPrintSetup")->toPlainText().split('\n');
+        QVERIFY(lines.size() >= 4);
+        QCOMPARE(lines[1].split(' ').size(), 2);
+        SaveShot(win.get(), "setup_TabSheet9_printer");
+    }
+};
+
+QTEST_MAIN(PrintRoadTest)
+#include "test_print_road.moc"
