@@ -245,7 +245,7 @@ void writeAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-void SaveCdsFile(const MemTable& table, const std::string& path) {
+void SaveCdsFile(const MemTable& table, const std::string& path, bool durable) {
     if (!table.active()) throw DatasetError("Cannot save a closed table to '" + path + "'");
 
     std::vector<std::size_t> dataFields;
@@ -290,7 +290,7 @@ void SaveCdsFile(const MemTable& table, const std::string& path) {
     if (fd < 0) throw CdsFileError("Cannot write dataset file '" + path + "': " + std::strerror(errno));
     try {
         writeAll(fd, buf.GetString(), buf.GetSize());
-        if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category());
+        if (durable && ::fsync(fd) != 0) throw std::system_error(errno, std::generic_category());
         if (::close(fd) != 0) {
             const int err = errno;
             ::unlink(tmp.c_str());

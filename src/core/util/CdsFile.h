@@ -25,7 +25,11 @@ inline constexpr std::uintmax_t kMaxCdsFileSize = 64u * 1024u * 1024u;
 // Writes the data fields and stored records (view order) of an open table.
 // The text goes to a temporary file in the same folder that is then renamed
 // over `path`, so readers see the old file or the new one, never a part.
-void SaveCdsFile(const MemTable& table, const std::string& path);
+// `durable`: the new file is forced to disk (fsync) before it replaces the
+// old one, so this also holds after a power cut. Without it the replacement
+// still survives a crash of the process, but after a power cut the file may
+// be the old one, the new one or unreadable.
+void SaveCdsFile(const MemTable& table, const std::string& path, bool durable = true);
 
 // Replaces the records of `target` with those of the file, copying fields by
 // name (ASCII case-insensitive); file fields the target lacks are skipped,
