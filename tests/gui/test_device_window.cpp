@@ -14,21 +14,19 @@
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
+#include <sstream>
 #include <memory>
 
 #include "FiscalSimulator.h"
 #include "app/AppContext.h"
 #include "app/uGlavnaFisk.h"
+#include "gui_support.h"
 #include "util/ScriptedPrompter.h"
 
 using kv::gui::TGlavnaFisk;
 
 namespace {
-void SaveShot(QWidget* w, const QString& name) {
-    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
-    QDir().mkpath(dir);
-    QVERIFY(w->grab().save(dir + "/" + name + ".png"));
-}
+using kv::test::SaveShot;
 }  // namespace
 
 class DeviceWindowTest : public QObject {
@@ -36,9 +34,10 @@ class DeviceWindowTest : public QObject {
 
     QTemporaryDir dir;
     kv::sim::FiscalSimulator sim;
-    std::unique_ptr<kv::ScriptedPrompter> prompter;
-    std::unique_ptr<kv::AppContext> ctx;
-    std::unique_ptr<TGlavnaFisk> win;
+    kv::test::Window w;
+    std::unique_ptr<kv::ScriptedPrompter>& prompter = w.prompter;
+    std::unique_ptr<kv::AppContext>& ctx = w.ctx;
+    std::unique_ptr<TGlavnaFisk>& win = w.win;
 
     template <class T = QWidget>
     T* child(const char* name) {
@@ -72,21 +71,13 @@ private slots:
         sim.setConfig(cfg);
         int port = sim.start(0);
         QVERIFY(port > 0);
-        std::ofstream(dir.filePath("kovira.ini").toStdString())
-            << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nToken=tok\nPIN=1234\nRenderPrint=1\n"
+        std::ostringstream ini;
+        ini << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nToken=tok\nPIN=1234\nRenderPrint=1\n"
             << "[Kasa]\nAutoStart=1\n";
-        prompter = std::make_unique<kv::ScriptedPrompter>();
-        ctx = std::make_unique<kv::AppContext>(dir.filePath("kovira.ini").toStdString(), *prompter,
-                                               dir.filePath("locks").toStdString());
-        QCOMPARE(ctx->Start(), kv::AppContext::StartResult::Ok);
-        win = std::make_unique<TGlavnaFisk>(*ctx);
-        win->StartUp();
-        win->showNormal();
-        QVERIFY(QTest::qWaitForWindowExposed(win.get()));
+        QVERIFY(w.start(dir, ini.str()));
     }
     void cleanupTestCase() {
-        win.reset();
-        ctx.reset();
+        w.stop();
         sim.stop();
     }
 

@@ -12,22 +12,20 @@
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
+#include <sstream>
 #include <memory>
 
 #include "FiscalSimulator.h"
 #include "app/AppContext.h"
 #include "app/uGlavnaFisk.h"
 #include "platform/Platform.h"
+#include "gui_support.h"
 #include "util/ScriptedPrompter.h"
 
 using kv::gui::TGlavnaFisk;
 
 namespace {
-void SaveShot(QWidget* w, const QString& name) {
-    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
-    QDir().mkpath(dir);
-    QVERIFY(w->grab().save(dir + "/" + name + ".png"));
-}
+using kv::test::SaveShot;
 
 void Drop(const QString& folder, const QString& id) {
     std::ofstream((folder + "/" + id + ".kvr").toStdString(), std::ios::binary)
@@ -44,9 +42,10 @@ class InboxWindowTest : public QObject {
     QTemporaryDir dir;
     QString in, out;
     kv::sim::FiscalSimulator sim;
-    std::unique_ptr<kv::ScriptedPrompter> prompter;
-    std::unique_ptr<kv::AppContext> ctx;
-    std::unique_ptr<TGlavnaFisk> win;
+    kv::test::Window w;
+    std::unique_ptr<kv::ScriptedPrompter>& prompter = w.prompter;
+    std::unique_ptr<kv::AppContext>& ctx = w.ctx;
+    std::unique_ptr<TGlavnaFisk>& win = w.win;
 
     template <class T = QWidget>
     T* child(const char* name) {
@@ -66,23 +65,15 @@ private slots:
         out = dir.filePath("izlaz");
         QDir().mkpath(in);
         QDir().mkpath(out);
-        std::ofstream(dir.filePath("kovira.ini").toStdString())
-            << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nInputFolder=" << in.toStdString()
+        std::ostringstream ini;
+        ini << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nInputFolder=" << in.toStdString()
             << "\nOutputFolder=" << out.toStdString() << "\nScanTime=50\nRenderPrint=0\n[Kasa]\nAutoStart=1\n";
-        prompter = std::make_unique<kv::ScriptedPrompter>();
-        ctx = std::make_unique<kv::AppContext>(dir.filePath("kovira.ini").toStdString(), *prompter,
-                                               dir.filePath("locks").toStdString());
-        QCOMPARE(ctx->Start(), kv::AppContext::StartResult::Ok);
-        win = std::make_unique<TGlavnaFisk>(*ctx);
-        win->StartUp();
-        win->showNormal();
-        QVERIFY(QTest::qWaitForWindowExposed(win.get()));
+        QVERIFY(w.start(dir, ini.str()));
         QTest::mouseClick(child<QToolButton>("TbSetup"), Qt::LeftButton);
         child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet8"));
     }
     void cleanupTestCase() {
-        win.reset();
-        ctx.reset();
+        w.stop();
         sim.stop();
     }
 

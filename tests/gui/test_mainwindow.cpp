@@ -17,9 +17,11 @@
 
 #include "app/AppContext.h"
 #include "app/uGlavnaFisk.h"
+#include "gui_support.h"
 #include "util/ScriptedPrompter.h"
 
 using kv::gui::TGlavnaFisk;
+using kv::test::SaveShot;
 
 namespace {
 std::string ReadAll(const QString& p) {
@@ -29,11 +31,6 @@ std::string ReadAll(const QString& p) {
     return ss.str();
 }
 
-void SaveShot(QWidget* w, const QString& name) {
-    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
-    QDir().mkpath(dir);
-    QVERIFY(w->grab().save(dir + "/" + name + ".png"));
-}
 }  // namespace
 
 class MainWindowTest : public QObject {

@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QtTest>
 #include <fstream>
+#include <sstream>
 #include <memory>
 
 #include "FiscalSimulator.h"
@@ -20,16 +21,13 @@
 #include "app/uGlavnaFisk.h"
 #include "print/EscPosReceipt.h"
 #include "print/uReceiptPrint.h"
+#include "gui_support.h"
 #include "util/ScriptedPrompter.h"
 
 using kv::gui::TGlavnaFisk;
 
 namespace {
-void SaveShot(QWidget* w, const QString& name) {
-    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
-    QDir().mkpath(dir);
-    QVERIFY(w->grab().save(dir + "/" + name + ".png"));
-}
+using kv::test::SaveShot;
 
 QByteArray Read(const QString& path) {
     QFile f(path);
@@ -42,9 +40,10 @@ class PrintRoadTest : public QObject {
 
     QTemporaryDir dir;
     kv::sim::FiscalSimulator sim;
-    std::unique_ptr<kv::ScriptedPrompter> prompter;
-    std::unique_ptr<kv::AppContext> ctx;
-    std::unique_ptr<TGlavnaFisk> win;
+    kv::test::Window w;
+    std::unique_ptr<kv::ScriptedPrompter>& prompter = w.prompter;
+    std::unique_ptr<kv::AppContext>& ctx = w.ctx;
+    std::unique_ptr<TGlavnaFisk>& win = w.win;
 
     template <class T = QWidget>
     T* child(const char* name) {
@@ -86,25 +85,17 @@ private slots:
         cfg.pinRequired = false;
         sim.setConfig(cfg);
         int port = sim.start(0);
-        std::ofstream(dir.filePath("kovira.ini").toStdString())
-            << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nPrintUredjaj=2\nPosPrinter=file:"
+        std::ostringstream ini;
+        ini << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nPrintUredjaj=2\nPosPrinter=file:"
             << dir.filePath("pos.bin").toStdString() << "\nEscInit=#27#64\nEscCir=2\nEscLat=1\nPOS5880=1\n"
             << "PaperWidth=80\n[Kasa]\nAutoStart=1\n";
-        prompter = std::make_unique<kv::ScriptedPrompter>();
-        ctx = std::make_unique<kv::AppContext>(dir.filePath("kovira.ini").toStdString(), *prompter,
-                                               dir.filePath("locks").toStdString());
-        QCOMPARE(ctx->Start(), kv::AppContext::StartResult::Ok);
-        win = std::make_unique<TGlavnaFisk>(*ctx);
-        win->StartUp();
-        win->showNormal();
-        QVERIFY(QTest::qWaitForWindowExposed(win.get()));
+        QVERIFY(w.start(dir, ini.str()));
         // Drawn receipts go to a PDF file instead of a physical printer.
         QPrinter& printer = kv::gui::ReceiptPrinter(*ctx);
         printer.setOutputFormat(QPrinter::PdfFormat);
     }
     void cleanupTestCase() {
-        win.reset();
-        ctx.reset();
+        w.stop();
         sim.stop();
     }
 

@@ -17,20 +17,28 @@ std::string FirstChars(const std::string& text, size_t n) {
     return text;
 }
 
+// One run at a time, with the hour-glass shown while it lasts.
+class Fiscalizer::Busy {
+public:
+    explicit Busy(Fiscalizer& f) : f_(f) {
+        f_.busy_ = true;
+        if (f_.onBusy) f_.onBusy(true);
+    }
+    ~Busy() {
+        f_.busy_ = false;
+        if (f_.onBusy) f_.onBusy(false);
+    }
+
+private:
+    Fiscalizer& f_;
+};
+
 Fiscalizer::Fiscalizer(DeviceClient& client, InvoiceModel& model, std::function<RunSettings()> settings)
     : client_(client), model_(model), settings_(std::move(settings)) {}
 
 bool Fiscalizer::BtFiskalizujClick() {
     if (busy_) return false;
-    busy_ = true;
-    if (onBusy) onBusy(true);
-    struct Done {
-        Fiscalizer* f;
-        ~Done() {
-            f->busy_ = false;
-            if (f->onBusy) f->onBusy(false);
-        }
-    } done{this};
+    Busy busy(*this);
     RunSettings s = settings_();
     if (refusedPin_ && *refusedPin_ != s.pin) refusedPin_.reset();  // a new PIN may be tried
     run(s);
@@ -43,15 +51,7 @@ bool Fiscalizer::AdoptIfSigned() {
     if (inv.isEmpty() && !inv.isEditing()) return false;
     std::string requestId = inv.field("RequestId").asString();
     if (requestId.empty()) return false;
-    busy_ = true;
-    if (onBusy) onBusy(true);
-    struct Done {
-        Fiscalizer* f;
-        ~Done() {
-            f->busy_ = false;
-            if (f->onBusy) f->onBusy(false);
-        }
-    } done{this};
+    Busy busy(*this);
     if (!client_.CmdReprint(requestId) || client_.log().statusCode != 200) return false;
     flatten();
     std::string head = FirstChars(OdgovorLista.value("messages"), 3);

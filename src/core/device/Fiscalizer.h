@@ -84,6 +84,7 @@ public:
     std::function<void()> onRecovered;
 
 private:
+    class Busy;
     void run(const RunSettings& s);
     bool pinStep(const RunSettings& s);
     void storeAnswer(const std::string& prefix, int64_t type);
