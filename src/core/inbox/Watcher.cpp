@@ -184,6 +184,8 @@ void Watcher::processQueue() {
         }
         deferred = 0;
         if (r == Readiness::Failed) bytes.clear();
+        // The model's saved copy is written once per file, after its run.
+        device::InvoiceModel::Batch batch(model_);
         if (!load(name, r == Readiness::Ready ? &bytes : nullptr, error)) {
             if (skipBadFiles && enabled_) continue;
             break;
