@@ -18,7 +18,7 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 
 struct Rig {
     FakeTransport transport;
-    DeviceSettings settings{"http://10.0.0.5", "7000", "abc", "1234", false};
+    DeviceSettings settings{"http://127.0.0.1", "7000", "abc", "1234", false};
     ScriptedPrompter prompter;
     DeviceClient client{transport, [this] { return settings; }, &prompter};
 
@@ -40,20 +40,20 @@ TEST(DeviceClient, CommandsComposeTheirAddressInBothForms)
         const char* test;
     };
     const std::vector<Case> cases{
-        {"attention", [](DeviceClient& c) { return c.CmdAttention(); }, "GET", "http://10.0.0.5:7000/api/attention",
-         "http://10.0.0.5:7000/abc/api/v3/attention"},
-        {"status", [](DeviceClient& c) { return c.CmdStatus(); }, "GET", "http://10.0.0.5:7000/api/status",
-         "http://10.0.0.5:7000/abc/api/v3/status"},
-        {"pin", [](DeviceClient& c) { return c.CmdSendPin(); }, "POST", "http://10.0.0.5:7000/api/pin",
-         "http://10.0.0.5:7000/abc/api/v3/pin"},
+        {"attention", [](DeviceClient& c) { return c.CmdAttention(); }, "GET", "http://127.0.0.1:7000/api/attention",
+         "http://127.0.0.1:7000/abc/api/v3/attention"},
+        {"status", [](DeviceClient& c) { return c.CmdStatus(); }, "GET", "http://127.0.0.1:7000/api/status",
+         "http://127.0.0.1:7000/abc/api/v3/status"},
+        {"pin", [](DeviceClient& c) { return c.CmdSendPin(); }, "POST", "http://127.0.0.1:7000/api/pin",
+         "http://127.0.0.1:7000/abc/api/v3/pin"},
         {"last", [](DeviceClient& c) { return c.CmdLast(); }, "GET",
-         "http://10.0.0.5:7000/api/invoices/last?receiptLayout=Slip&imageFormat=Png",
-         "http://10.0.0.5:7000/abc/api/v3/invoices/last?receiptLayout=Slip&imageFormat=Png"},
+         "http://127.0.0.1:7000/api/invoices/last?receiptLayout=Slip&imageFormat=Png",
+         "http://127.0.0.1:7000/abc/api/v3/invoices/last?receiptLayout=Slip&imageFormat=Png"},
         {"reprint", [](DeviceClient& c) { return c.CmdReprint(kGuid); }, "GET",
-         "http://10.0.0.5:7000/api/invoices/request/0A1B2C3D4E5F60718293A4B5C6D7E8F9",
-         "http://10.0.0.5:7000/abc/api/v3/invoices/0A1B2C3D4E5F60718293A4B5C6D7E8F9"},
+         "http://127.0.0.1:7000/api/invoices/request/0A1B2C3D4E5F60718293A4B5C6D7E8F9",
+         "http://127.0.0.1:7000/abc/api/v3/invoices/0A1B2C3D4E5F60718293A4B5C6D7E8F9"},
         {"invoice", [](DeviceClient& c) { return c.CmdInvoice(kGuid, "{}"); }, "POST",
-         "http://10.0.0.5:7000/api/invoices", "http://10.0.0.5:7000/abc/api/v3/invoices"},
+         "http://127.0.0.1:7000/api/invoices", "http://127.0.0.1:7000/abc/api/v3/invoices"},
     };
     for (const auto& c : cases) {
         for (bool test : {false, true}) {
@@ -82,10 +82,10 @@ TEST(DeviceClient, AddressPartsAreJoinedAsTheyAre)
         const char* url;
     };
     const Case cases[] = {
-        {"http://10.0.0.5/", "7000", "abc", false, "http://10.0.0.5/:7000/api/attention"},
-        {"http://10.0.0.5", "", "abc", false, "http://10.0.0.5:/api/attention"},
-        {"http://10.0.0.5", "7000", "", true, "http://10.0.0.5:7000//api/v3/attention"},
-        {" http://10.0.0.5 ", "7000 ", "abc", false, " http://10.0.0.5 :7000 /api/attention"},
+        {"http://127.0.0.1/", "7000", "abc", false, "http://127.0.0.1/:7000/api/attention"},
+        {"http://127.0.0.1", "", "abc", false, "http://127.0.0.1:/api/attention"},
+        {"http://127.0.0.1", "7000", "", true, "http://127.0.0.1:7000//api/v3/attention"},
+        {" http://127.0.0.1 ", "7000 ", "abc", false, " http://127.0.0.1 :7000 /api/attention"},
     };
     for (const auto& c : cases) {
         Rig rig;
@@ -300,18 +300,18 @@ TEST(DeviceClient, ConsoleAndExecute)
     Rig rig;
     rig.client.ConsoleCommand("status");
     EXPECT_EQ(rig.last().method, "GET");
-    EXPECT_EQ(rig.last().url, "http://10.0.0.5:7000/api/status");
+    EXPECT_EQ(rig.last().url, "http://127.0.0.1:7000/api/status");
     EXPECT_EQ(rig.last().headers, (Headers{{"Authorization", "Bearer abc"}}));
 
     rig.client.ConsoleCommand("pin");
     EXPECT_EQ(rig.last().method, "POST");
-    EXPECT_EQ(rig.last().url, "http://10.0.0.5:7000/api/pin");
+    EXPECT_EQ(rig.last().url, "http://127.0.0.1:7000/api/pin");
     EXPECT_EQ(rig.last().headers, (Headers{{"Authorization", "Bearer abc"}, {"Content-Type", "text/plain"}}));
     EXPECT_EQ(rig.last().body, "1234");
 
     rig.settings.test = true;
     rig.client.ConsoleCommand("attention");
-    EXPECT_EQ(rig.last().url, "http://10.0.0.5:7000/abc/api/v3/attention");
+    EXPECT_EQ(rig.last().url, "http://127.0.0.1:7000/abc/api/v3/attention");
 
     const auto before = rig.transport.sent.size();
     EXPECT_FALSE(rig.client.ConsoleCommand("").executed);
@@ -319,7 +319,7 @@ TEST(DeviceClient, ConsoleAndExecute)
 
     // A path always takes the plain form; a complete address is used as is.
     rig.client.Execute("POST", "/api/financial/deposit", R"({"amount":"150.00"})", "application/json");
-    EXPECT_EQ(rig.last().url, "http://10.0.0.5:7000/api/financial/deposit");
+    EXPECT_EQ(rig.last().url, "http://127.0.0.1:7000/api/financial/deposit");
     EXPECT_EQ(rig.last().headers, (Headers{{"Authorization", "Bearer abc"}, {"Content-Type", "application/json"}}));
     EXPECT_EQ(rig.last().body, R"({"amount":"150.00"})");
     rig.client.Execute("DELETE", "http://127.0.0.1:1/x");

@@ -19,7 +19,7 @@ namespace kv::device {
 
 // What the client reads from the settings at the start of every request.
 struct DeviceSettings {
-    std::string baseUrl;  // scheme and host, e.g. "http://192.168.1.20"
+    std::string baseUrl;  // scheme and host, e.g. "http://127.0.0.1"
     std::string port;     // digits only, normally
     std::string token;    // bearer token; in test mode also the first path segment
     std::string pin;
