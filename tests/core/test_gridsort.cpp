@@ -12,7 +12,7 @@ using kv::FieldKind;
 using kv::SortStyle;
 using kv::TitleColour;
 
-// Just enough dataset to be sorted: a sort specification and a cursor.
+// Just enough dataset to be sorted: a sort order and a cursor.
 class FakeDataset : public kv::SortableDataset {
 public:
     explicit FakeDataset(SortStyle style) : style_(style) {}
@@ -24,12 +24,12 @@ public:
         auto it = kinds.find(field);
         return it == kinds.end() ? FieldKind::Data : it->second;
     }
-    std::string indexFieldNames() const override { return spec; }
-    void setIndexFieldNames(const std::string& s) override { spec = s; }
+    std::string indexFieldNames() const override { return order; }
+    void setIndexFieldNames(const std::string& s) override { order = s; }
     void first() override { cursor = 0; }
 
     bool open = true;
-    std::string spec;
+    std::string order;
     int cursor = 7;
     std::map<std::string, FieldKind> kinds{{"Total", FieldKind::Calculated},
                                            {"GroupName", FieldKind::Lookup},
@@ -46,7 +46,7 @@ kv::SortDecision Click(FakeDataset& ds, const std::string& field)
 {
     auto d = kv::DecideSortByTitle(ds, field);
     if (d.act) {
-        ds.setIndexFieldNames(d.spec);
+        ds.setIndexFieldNames(d.order);
         if (d.moveFirst)
             ds.first();
     }
@@ -55,7 +55,7 @@ kv::SortDecision Click(FakeDataset& ds, const std::string& field)
 
 struct Step {
     std::string field;
-    std::string spec;       // specification after the click
+    std::string order;       // sort order after the click
     TitleColour look;
 };
 
@@ -102,7 +102,7 @@ TEST(SortByTitle, ClickSequences)
             ds.cursor = 7;
             auto d = Click(ds, c.steps[i].field);
             EXPECT_TRUE(d.act);
-            EXPECT_EQ(ds.spec, c.steps[i].spec);
+            EXPECT_EQ(ds.order, c.steps[i].order);
             EXPECT_EQ(d.look, c.steps[i].look);
             // Three-state datasets go to the first record; in-memory ones stay put.
             EXPECT_EQ(d.moveFirst, threeState);
@@ -114,9 +114,9 @@ TEST(SortByTitle, ClickSequences)
 TEST(SortByTitle, DescendingOfAnotherFieldRestartsAscending)
 {
     FakeDataset ds(SortStyle::ThreeStateSql);
-    ds.spec = "Code:D";
+    ds.order = "Code:D";
     auto d = Click(ds, "Name");
-    EXPECT_EQ(ds.spec, "Name");
+    EXPECT_EQ(ds.order, "Name");
     EXPECT_EQ(d.look, TitleColour::Green);
 }
 
@@ -126,16 +126,16 @@ TEST(SortByTitle, NothingHappensForNonDataFieldsOrClosedDataset)
         for (const char* field : {"Total", "GroupName", "Sum", "Tmp", ""}) {
             SCOPED_TRACE(field);
             FakeDataset ds(style);
-            ds.spec = "Name:D";
+            ds.order = "Name:D";
             auto d = Click(ds, field);
             EXPECT_FALSE(d.act);
-            EXPECT_EQ(ds.spec, "Name:D");
+            EXPECT_EQ(ds.order, "Name:D");
             EXPECT_EQ(ds.cursor, 7);
         }
         FakeDataset closed(style);
         closed.open = false;
         EXPECT_FALSE(Click(closed, "Name").act);
-        EXPECT_EQ(closed.spec, "");
+        EXPECT_EQ(closed.order, "");
     }
 }
 

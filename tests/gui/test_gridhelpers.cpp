@@ -61,7 +61,7 @@ public:
     }
 
     QString cell(int row, int column) const { return rows_[order_[row]][column]; }
-    std::string spec() const { return dataset_.spec; }
+    std::string order() const { return dataset_.order; }
 
     bool open = true;
     bool readMovesCursor = false;
@@ -78,25 +78,25 @@ private:
                     return c.kind;
             return FieldKind::Data;
         }
-        std::string indexFieldNames() const override { return spec; }
+        std::string indexFieldNames() const override { return order; }
         void setIndexFieldNames(const std::string& s) override
         {
-            spec = s;
+            order = s;
             model.reorder(s);
         }
         void first() override { model.cursor_ = 0; }
 
         TableModel& model;
         SortStyle style;
-        std::string spec;
+        std::string order;
     };
 
-    void reorder(const std::string& spec)
+    void reorder(const std::string& order)
     {
         std::iota(order_.begin(), order_.end(), 0);
-        if (spec.empty())
+        if (order.empty())
             return;
-        QString field = QString::fromStdString(spec);
+        QString field = QString::fromStdString(order);
         bool desc = false;
         for (const QString& suffix : {QStringLiteral(":D"), QStringLiteral(" DESC")})
             if (field.endsWith(suffix)) {
@@ -178,7 +178,7 @@ private slots:
         const QColor green(0, 128, 0), red(255, 0, 0);
         struct Step {
             int column;
-            std::string spec;
+            std::string order;
             QString firstNaziv;  // first row's name after the click
             QColor look[3];
             bool bold[3];
@@ -198,7 +198,7 @@ private slots:
             model.setCurrentRow(3);
             grid.setCurrentIndex(model.index(3, 0));
             ClickTitle(grid, s.column);
-            QVERIFY2(model.spec() == s.spec, where);
+            QVERIFY2(model.order() == s.order, where);
             QVERIFY2(model.cell(0, 0) == s.firstNaziv, where);
             for (int c = 0; c < 3; ++c) {
                 QVERIFY2(HeaderColour(model, c) == s.look[c], where + " column " + QByteArray::number(c));
@@ -225,12 +225,12 @@ private slots:
         grid.setModel(&model);
         model.setCurrentRow(2);
         SortByTitle(&grid, 0);
-        QCOMPARE(model.spec(), std::string("Naziv"));
+        QCOMPARE(model.order(), std::string("Naziv"));
         QCOMPARE(HeaderColour(model, 0), QColor(0, 128, 0));
         QVERIFY(HeaderBold(model, 0));
         QCOMPARE(model.currentRow(), 2);
         SortByTitle(&grid, 0);
-        QCOMPARE(model.spec(), std::string());
+        QCOMPARE(model.order(), std::string());
         QCOMPARE(HeaderColour(model, 0), Plain());
         QVERIFY(!HeaderBold(model, 0));
         QCOMPARE(model.currentRow(), 2);
@@ -242,10 +242,10 @@ private slots:
         QTableView grid;
         grid.setModel(&model);
         SortByTitle(&grid, 0);
-        QCOMPARE(model.spec(), std::string("Naziv"));
+        QCOMPARE(model.order(), std::string("Naziv"));
         model.open = false;
         SortByTitle(&grid, 0);
-        QCOMPARE(model.spec(), std::string("Naziv"));
+        QCOMPARE(model.order(), std::string("Naziv"));
         QCOMPARE(HeaderColour(model, 0), QColor(0, 128, 0));
     }
 

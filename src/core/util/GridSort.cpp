@@ -17,7 +17,7 @@ SortDecision DecideSortByTitle(const SortableDataset& ds, const std::string& fie
         // In-memory tables only know "by this field" or "unsorted", and keep
         // the current record where it is.
         if (current != field) {
-            d.spec = field;
+            d.order = field;
             d.look = TitleColour::Green;
         }
         return d;
@@ -29,11 +29,11 @@ SortDecision DecideSortByTitle(const SortableDataset& ds, const std::string& fie
     if (current == descending) {
         // Third click: back to the natural order, plain title.
     } else if (current == field) {
-        d.spec = descending;
+        d.order = descending;
         d.look = TitleColour::Red;
     } else {
         // Unsorted or ordered by another column: start ascending.
-        d.spec = field;
+        d.order = field;
         d.look = TitleColour::Green;
     }
     return d;

@@ -22,15 +22,15 @@ public:
     // Open (and, for the ADO-like family, with a client-side cursor).
     virtual bool canSort() const = 0;
     virtual FieldKind fieldKind(const std::string& field) const = 0;
-    // The sort specification: the list of index field names.
+    // The sort order: the list of index field names.
     virtual std::string indexFieldNames() const = 0;
-    virtual void setIndexFieldNames(const std::string& spec) = 0;
+    virtual void setIndexFieldNames(const std::string& order) = 0;
     virtual void first() = 0;
 };
 
 struct SortDecision {
     bool act = false;           // false: nothing changes, not even other titles
-    std::string spec;           // new sort specification
+    std::string order;           // new sort order
     TitleColour look = TitleColour::Plain;  // look of the clicked title (others go plain)
     bool moveFirst = false;     // go to the first record after sorting
 };

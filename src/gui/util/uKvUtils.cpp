@@ -75,7 +75,7 @@ void SortByTitle(QTableView* grid, int column)
         return;
 
     model->resetTitleLooks();
-    ds->setIndexFieldNames(d.spec);
+    ds->setIndexFieldNames(d.order);
     if (d.moveFirst)
         ds->first();
     model->setTitleLook(column, {d.look, d.look != TitleColour::Plain});
