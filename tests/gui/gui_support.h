@@ -45,7 +45,9 @@ struct Window {
     }
     template <class T = QWidget>
     T* child(const char* name) {
-        return win->findChild<T*>(name);
+        T* found = win->findChild<T*>(name);
+        if (!found) qWarning("missing child %s", name);
+        return found;
     }
 };
 

@@ -41,9 +41,7 @@ class DeviceWindowTest : public QObject {
 
     template <class T = QWidget>
     T* child(const char* name) {
-        auto* w = win->findChild<T*>(name);
-        if (!w) qWarning("missing child %s", name);
-        return w;
+        return w.child<T>(name);
     }
 
     void type(const char* edit, const QString& text) {

@@ -49,7 +49,7 @@ class InboxWindowTest : public QObject {
 
     template <class T = QWidget>
     T* child(const char* name) {
-        return win->findChild<T*>(name);
+        return w.child<T>(name);
     }
     QAbstractButton* timerItem(int i) { return win->findChild<QGroupBox*>("RGTimer")->findChildren<QAbstractButton*>()[i]; }
 

@@ -47,7 +47,7 @@ class PrintRoadTest : public QObject {
 
     template <class T = QWidget>
     T* child(const char* name) {
-        return win->findChild<T*>(name);
+        return w.child<T>(name);
     }
 
     // A new invoice on "Zadnji račun", signed with the given receipt form.
