@@ -52,12 +52,15 @@ device::RunSettings AppContext::runSettings() const {
     return r;
 }
 
+std::string AppContext::inputFolderRead() const {
+    for (const auto& d : GlobalSettingDefs())
+        if (std::string(d.key) == "InputFolder") return CutToChars(settings.readValue("Global", d), d.size);
+    return {};
+}
+
 AppContext::StartResult AppContext::Start() {
     settings.StartUp();
-    std::string folder;
-    for (const auto& d : GlobalSettingDefs())
-        if (std::string(d.key) == "InputFolder") folder = CutToChars(settings.readValue("Global", d), d.size);
-    mutexName_ = platform::InstanceMutexName(folder);
+    mutexName_ = platform::InstanceMutexName(inputFolderRead());
     if (!lock_.acquire(mutexName_, lockFolder_)) {
         prompter.message(texts::kAlreadyRunning, MsgKind::Error);
         return StartResult::Refused;
@@ -65,12 +68,7 @@ AppContext::StartResult AppContext::Start() {
     return StartResult::Ok;
 }
 
-std::string AppContext::Caption() const {
-    for (const auto& d : GlobalSettingDefs())
-        if (std::string(d.key) == "InputFolder")
-            return texts::kCaptionPrefix + CutToChars(settings.readValue("Global", d), d.size);
-    return texts::kCaptionPrefix;
-}
+std::string AppContext::Caption() const { return texts::kCaptionPrefix + inputFolderRead(); }
 
 std::string SpeedButtonCaption(const std::string& caption) {
     std::string out = caption;

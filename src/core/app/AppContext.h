@@ -71,6 +71,8 @@ public:
     }
 
 private:
+    // InputFolder as read from the file at start-up, cut to its size.
+    std::string inputFolderRead() const;
     std::unique_ptr<device::HttpTransport> ownTransport_;
     device::HttpTransport* transport_;
     std::unique_ptr<device::DeviceClient> client1_, client2_;

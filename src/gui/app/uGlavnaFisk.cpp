@@ -622,7 +622,6 @@ void TGlavnaFisk::buildParametersPage(QWidget* page) {
 void TGlavnaFisk::StartUp() {
     auto& s = ctx_.settings;
     kv::AppContext::Run(ctx_.hooks.fillImportDrivers);
-    PgCtrSetup_->setTabVisible(3, false);
 
     // Step 12: the records, filled and posted (this writes both sections back).
     s.FillRecords({});
