@@ -1,6 +1,10 @@
 #include "device/JsonFlatten.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include "device/DeviceClient.h"
 
 namespace kv::device {
 
@@ -67,9 +71,25 @@ std::string FlatJson::text() const {
     return out;
 }
 
+namespace {
+// Counts nesting only; the flattening walks the tree recursively, so an
+// answer nested thousands deep is refused before it is built.
+struct DepthCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DepthCheck> {
+    std::size_t depth = 0;
+    bool StartObject() { return ++depth <= kMaxJsonDepth; }
+    bool StartArray() { return ++depth <= kMaxJsonDepth; }
+    bool EndObject(rapidjson::SizeType) { return --depth, true; }
+    bool EndArray(rapidjson::SizeType) { return --depth, true; }
+};
+}  // namespace
+
 void OpenJSONFile(const std::string& json, const std::string& prefix, FlatJson& target) {
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+    rapidjson::MemoryStream ms(json.data(), json.size());
+    DepthCheck check;
+    if (rapidjson::Reader().Parse<flags>(ms, check).IsError()) return;
     rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseNumbersAsStringsFlag>(json.data(), json.size());
+    doc.Parse<flags>(json.data(), json.size());
     if (doc.HasParseError() || !doc.IsObject()) return;
     Flatten(doc, prefix, target);
 }
