@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
 
     kv::AppContext ctx(SettingsPath(), *prompter);
     if (ctx.Start() == kv::AppContext::StartResult::Refused) return 1;
+    ctx.onLog = [](const std::string& line) { std::cerr << "kovira: " << line << std::endl; };
 
     kv::gui::TGlavnaFisk window(ctx);
     if (qtPrompter) qtPrompter->setParent(&window);

@@ -56,6 +56,13 @@ public:
     enum class StartResult { Ok, Refused };
     StartResult Start();
 
+    // Notes for whoever keeps the log (the service's standard output, the
+    // window's standard error); one line each.
+    std::function<void(const std::string& line)> onLog;
+    void log(const std::string& line) const {
+        if (onLog) onLog(line);
+    }
+
     // "Kovira " + InputFolder as read at start-up (the blank stays when empty).
     std::string Caption() const;
     std::string MutexName() const { return mutexName_; }

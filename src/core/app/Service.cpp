@@ -71,6 +71,7 @@ int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop
     auto& w = ctx.watcher();
     w.skipBadFiles = true;
     w.onLog = [&out](const std::string& line) { out << "file: " << line << std::endl; };
+    ctx.onLog = [&out](const std::string& line) { out << "kovira: " << LogSafe(line) << std::endl; };
     w.shouldStop = [&stop] { return stop.load(); };
     inbox::FolderEvents events(folders.inputFolder);
     out << "kovira: service on " << LogSafe(folders.inputFolder) << " -> " << LogSafe(folders.outputFolder)

@@ -100,7 +100,28 @@ std::optional<DateTime> PositionalDateTime(const std::string& t) {
     int h = Digits(t, 11, 2, &ok), mi = Digits(t, 14, 2, &ok), s = Digits(t, 17, 2, &ok);
     if (!ok) return std::nullopt;
     try {
-        return DateTime::fromParts(y, mo, d, h, mi, s, 0);
+        DateTime wall = DateTime::fromParts(y, mo, d, h, mi, s, 0);
+        // "...Z" is UTC (Kovira's own "Now", some devices): shown and printed
+        // on the shop's clock. Other offsets are the device's local time already.
+        size_t end = 19;
+        if (end < t.size() && t[end] == '.')
+            while (++end < t.size() && t[end] >= '0' && t[end] <= '9') {
+            }
+        if (end + 1 == t.size() && (t[end] == 'Z' || t[end] == 'z')) {
+            std::tm utc{};
+            utc.tm_year = y - 1900;
+            utc.tm_mon = mo - 1;
+            utc.tm_mday = d;
+            utc.tm_hour = h;
+            utc.tm_min = mi;
+            utc.tm_sec = s;
+            const std::time_t when = ::timegm(&utc);
+            std::tm local{};
+            if (when != static_cast<std::time_t>(-1) && ::localtime_r(&when, &local))
+                wall = DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                           local.tm_min, local.tm_sec, 0);
+        }
+        return wall;
     } catch (const std::exception&) {
         return std::nullopt;
     }

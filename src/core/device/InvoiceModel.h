@@ -88,7 +88,9 @@ private:
 };
 
 // "2024-03-12T07:47:38..." read by position; nullopt when a part is not a
-// number or the date is not valid. Fractions and time zones are ignored.
+// number or the date is not valid. Fractions are ignored, and so are
+// offsets ("+01:00": the device's local time); a time in UTC ("Z", as
+// "Now" writes it) becomes the local time of this computer.
 std::optional<DateTime> PositionalDateTime(const std::string& text);
 
 // Cyrillic name of a payment type, empty for unknown types.

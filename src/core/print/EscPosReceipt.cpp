@@ -1,5 +1,6 @@
 #include "print/EscPosReceipt.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -126,6 +127,26 @@ EscPosReceipt PrintESCPOS(const EscPosInput& input, const std::string& ansiCodeP
 
 void SendESCPOS(RawPrinter& printer, const EscPosReceipt& receipt) {
     SendRawJob(printer, receipt.jobTitle, receipt.raw);
+}
+
+std::string EscPosRaster(const std::vector<std::uint8_t>& bits, int width, int height) {
+    const int rowBytes = (width + 7) / 8;
+    if (width <= 0 || height <= 0 || rowBytes > 0xFFFF ||
+        bits.size() < static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height))
+        return {};
+    std::string out;
+    for (int top = 0; top < height; top += 255) {
+        const int rows = std::min(255, height - top);
+        out += "\x1D\x76\x30";
+        out += '\0';  // normal density
+        out += static_cast<char>(rowBytes & 0xFF);
+        out += static_cast<char>(rowBytes >> 8);
+        out += static_cast<char>(rows & 0xFF);
+        out += static_cast<char>(rows >> 8);
+        out.append(reinterpret_cast<const char*>(bits.data()) + static_cast<std::size_t>(top) * rowBytes,
+                   static_cast<std::size_t>(rows) * rowBytes);
+    }
+    return out;
 }
 
 }  // namespace kv::print

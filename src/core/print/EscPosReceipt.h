@@ -3,6 +3,7 @@
 // POS printer, with the verification QR code just before its last line, either
 // as the printer's own QR command or as a picture drawn through the driver.
 // Building the receipt is pure; sending it is a separate step.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,6 +90,12 @@ std::string QrCommandBlocks(std::string_view url);
 // zero byte; no cut or feed after it. `ansiCodePage` is the code page of
 // characters the conversion leaves alone.
 EscPosReceipt PrintESCPOS(const EscPosInput& input, const std::string& ansiCodePage = platform::FileCodePage());
+
+// A black-and-white picture as ESC/POS raster commands (GS v 0), in bands of
+// at most 255 rows. `bits` holds `height` rows of (width + 7) / 8 bytes, the
+// leftmost dot in the high bit, 1 for black. For drawn receipts on targets
+// that have no driver to draw through (a file, a network printer's socket).
+std::string EscPosRaster(const std::vector<std::uint8_t>& bits, int width, int height);
 
 // Sends the receipt's raw bytes as one job titled jobTitle; the job is
 // discarded, never left open, when the printer fails (PrintError).

@@ -172,6 +172,9 @@ ReportLayout QRPInvoice::Prepare(const device::InvoiceModel& model, const device
                                  int bandWidth, int lineHeight, char decimalSep) {
     const MemTable& inv = model.Invoice;
     BeforePrint(HeaderInteger(inv, "invoiceType"), HeaderInteger(inv, "transactionType"));
+    // A last-invoice answer keeps the seller and the counter under its envelope.
+    const std::string p = HeaderInteger(inv, "invoiceType") == 8 ? "invoiceResponse." : "";
+    auto answered = [&](const char* f) { return answer.value(p + f); };
 
     using namespace geometry;
     const int w = bandWidth;
@@ -189,7 +192,7 @@ ReportLayout QRPInvoice::Prepare(const device::InvoiceModel& model, const device
         auto b = band("TitleBandInvoice", BandKind::GroupHeader);
         b.titledRule(kDouble18, titles_.title);
         for (const char* f : {"tin", "businessName", "locationName", "address", "district"})
-            b.row().centre(answer.value(f));
+            b.row().centre(answered(f));
         b.pair("Касир:", header("cashier"));
         b.pair("ИД купца:", header("buyerId"));
         b.pair("Опционо поље купца:", header("buyerCostCenterId"));
@@ -282,7 +285,7 @@ ReportLayout QRPInvoice::Prepare(const device::InvoiceModel& model, const device
         b.rule(kDouble23, kDouble23);
         b.pair("ПФР вријеме:", header("kPFRTime"));
         b.pair("ПФР број:", header("PFRnumber"));
-        b.pair("Бројач рачуна:", answer.value("invoiceCounter"));
+        b.pair("Бројач рачуна:", answered("invoiceCounter"));
         b.rule(kDouble24, kDouble23);
         // The code keeps its designed place under the texts unless a large
         // font pushes them lower. It never grows wider than the band: a code

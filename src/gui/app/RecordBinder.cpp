@@ -30,7 +30,7 @@ RecordBinder::RecordBinder(std::unique_ptr<BoundRecord> record, kv::Prompter& pr
     record_.addListener([this](const std::string& field) {
         if (!updating_)
             for (auto& r : refreshers_) r.show(field);
-        if (!field.empty()) emit fieldChanged(QString::fromStdString(field));
+        emit fieldChanged(QString::fromStdString(field));
     });
 }
 

@@ -54,6 +54,9 @@ public:
     static kv::EditableDataset* DatasetOf(const QWidget* w);
 
 signals:
+    // One field changed; an empty name when the whole record changed at
+    // once (posted, cancelled, reloaded), so whatever depends on its fields
+    // is computed again.
     void fieldChanged(const QString& field);
 
 private:

@@ -415,8 +415,9 @@ void TGlavnaFisk::buildPrinterPage(QWidget* page) {
     outer->addWidget(GBSetupPOS_, 1);
 
     connect(bafer_, &RecordBinder::fieldChanged, this, [this](const QString& f) {
-        if (f == "PrintUredjaj") PrintUredjajChange();
-        if (f == "RenderPrint") RenderPrintChange();
+        // A cancelled edit ("Odustani", Esc) changes the whole record back.
+        if (f == "PrintUredjaj" || f.isEmpty()) PrintUredjajChange();
+        if (f == "RenderPrint" || f.isEmpty()) RenderPrintChange();
     });
 }
 

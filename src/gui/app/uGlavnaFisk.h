@@ -27,7 +27,10 @@ class QVBoxLayout;
 
 namespace kv {
 class AppContext;
+namespace device {
+class DeviceClient;
 }
+}  // namespace kv
 
 namespace kv::gui {
 
@@ -121,7 +124,8 @@ private:
     void releasePrinting();
     void fillPrinterLists();
     void fillFontList();
-    void showDeviceLog();
+    void showDeviceLog(const kv::device::DeviceClient& client);
+    void applyScanTime(int64_t ms);
     void showCarriers();
     void showTotals();
     void refreshRootList();
@@ -174,6 +178,8 @@ private:
     QLineEdit* EdComm_ = nullptr;
     QPlainTextEdit *MemoStatus_ = nullptr, *MemoJSON_ = nullptr, *MemoText_ = nullptr, *MemoRequest_ = nullptr;
     QPlainTextEdit *MemoJournal_ = nullptr, *MemoURL_ = nullptr, *MemoPng_ = nullptr;
+    QLabel* ImgReceipt_ = nullptr;
+    int64_t scanTimeMs_ = 500;  // ScanTime in force; 0: no timed polling
     QComboBox *CBCommand_ = nullptr, *CBRootElement_ = nullptr;
     QTableView *DBGResponse_ = nullptr, *DBGItems_ = nullptr, *DBGPayment_ = nullptr, *DBGTaxItems_ = nullptr;
     QLabel *LblUkupnoRacun_ = nullptr, *LblUkupnoPlaceno_ = nullptr, *LblPovrat_ = nullptr, *LblPorez_ = nullptr,

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -27,6 +28,7 @@
 #include "app/RecordBinder.h"
 #include "app/uGlavnaFisk.h"
 #include "platform/Platform.h"
+#include "print/uReceiptPrint.h"
 #include "util/MemTableModel.h"
 #include "util/Prompter.h"
 #include "util/uKvUtils.h"
@@ -379,6 +381,15 @@ void TGlavnaFisk::buildPrintTools(QWidget* page) {
     MemoPng_ = Memo(rightSide, "MemoPng");
     MemoPng_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     rv->addWidget(MemoPng_, 1);
+    // The decoded receipt picture, as it would print.
+    auto* scroll = new QScrollArea(split);
+    scroll->setObjectName("ScrollReceipt");
+    scroll->setBackgroundRole(QPalette::Dark);
+    ImgReceipt_ = new QLabel(scroll);
+    ImgReceipt_->setObjectName("ImgReceipt");
+    ImgReceipt_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    scroll->setWidget(ImgReceipt_);
+    scroll->setWidgetResizable(true);
     v->addWidget(split, 1);
 }
 
@@ -396,8 +407,12 @@ void TGlavnaFisk::wireDevice() {
         if (previousStored) previousStored();
     };
     for (kv::device::DeviceClient* c : {&ctx_.client1(), &ctx_.client2()}) {
-        c->onBeforeSend = [this](const std::string& url) { EdComm_->setText(Q(url)); };
-        c->onAfterExecute = [this](const kv::device::DeviceClient&) { showDeviceLog(); };
+        // The request is shown before it goes out: one that gets no answer is still there to read.
+        c->onBeforeSend = [this, c](const std::string& url) {
+            EdComm_->setText(Q(url));
+            MemoRequest_->setPlainText(Q(c->log().lastRequestBody));
+        };
+        c->onAfterExecute = [this](const kv::device::DeviceClient& client) { showDeviceLog(client); };
     }
     connect(CBTest_, &QCheckBox::clicked, this, &TGlavnaFisk::CBTestClick);
     connect(CBVLPFR_, &QCheckBox::clicked, this, &TGlavnaFisk::CBTestClick);
@@ -406,8 +421,8 @@ void TGlavnaFisk::wireDevice() {
     });
 }
 
-void TGlavnaFisk::showDeviceLog() {
-    const auto& log = ctx_.client1().log();
+void TGlavnaFisk::showDeviceLog(const kv::device::DeviceClient& client) {
+    const auto& log = client.log();
     MemoJSON_->setPlainText(Q(log.jsonIndented));
     MemoText_->setPlainText(Q(log.rawText));
     MemoStatus_->setPlainText(Q(log.statusText) + "\n" + QString::number(log.statusCode));
@@ -428,6 +443,8 @@ void TGlavnaFisk::showCarriers() {
     MemoJournal_->setPlainText(Q(fisk.MemoJournal));
     MemoURL_->setPlainText(Q(fisk.MemoURL));
     MemoPng_->setPlainText(Q(fisk.MemoPng));
+    const QImage& picture = ReceiptPrinting(ctx_).picture;
+    ImgReceipt_->setPixmap(picture.isNull() ? QPixmap() : QPixmap::fromImage(picture));
 }
 
 void TGlavnaFisk::BtFiskalizujClick() {

@@ -56,7 +56,7 @@ void TGlavnaFisk::wireInbox() {
     connect(Timer1_, &QTimer::timeout, this, &TGlavnaFisk::Timer1Timer);
     // The timer and "Start"/"Stop" mirror the watcher.
     w.onEnabledChanged = [this](bool on) {
-        if (on)
+        if (on && scanTimeMs_ > 0)
             Timer1_->start();
         else
             Timer1_->stop();
@@ -67,13 +67,24 @@ void TGlavnaFisk::wireInbox() {
     connect(Memo1_, &QPlainTextEdit::textChanged, this, [this] {
         if (!showingQueue_) ctx_.watcher().setQueueText(Memo1_->toPlainText().toStdString());
     });
-    ctx_.settings.onScanTimeChanged = [this](int64_t ms) { Timer1_->setInterval(static_cast<int>(std::max<int64_t>(ms, 1))); };
+    ctx_.settings.onScanTimeChanged = [this](int64_t ms) { applyScanTime(ms); };
     ctx_.hooks.inputWatcherStartup.push_back([this] {
-        Timer1_->setInterval(static_cast<int>(std::max<int64_t>(ctx_.settings.Bafer.integer("ScanTime"), 1)));
+        applyScanTime(ctx_.settings.Bafer.integer("ScanTime"));
         ctx_.watcher().StartUp();
     });
     if (auto* b = findChild<QToolButton*>("Button6")) connect(b, &QToolButton::clicked, this, &TGlavnaFisk::Button6Click);
     if (auto* b = findChild<QToolButton*>("Button7")) connect(b, &QToolButton::clicked, this, &TGlavnaFisk::Button7Click);
+}
+
+void TGlavnaFisk::applyScanTime(int64_t ms) {
+    // 0 (or less) means no timed polling: a timer of 0 would fire without pause.
+    scanTimeMs_ = ms;
+    if (ms <= 0) {
+        Timer1_->stop();
+        return;
+    }
+    Timer1_->setInterval(static_cast<int>(std::min<int64_t>(ms, 24LL * 3600 * 1000)));
+    if (ctx_.watcher().enabled()) Timer1_->start();
 }
 
 void TGlavnaFisk::showQueue() {

@@ -84,22 +84,15 @@ std::string InvoiceNumber(kv::AppContext& ctx)
     }
 }
 
-// The "Image" form of the text receipt: lines and QR picture drawn through the
-// printer driver, every line as high as the font's line.
-void DrawTextReceipt(kv::AppContext& ctx, const kv::print::DrawnReceipt& receipt, const std::string& jobTitle)
+// Lays the drawn receipt out on `device` with `painter` already begun on it.
+void PaintTextReceipt(QPainter& painter, QPaintDevice& device, const kv::print::DrawnReceipt& receipt)
 {
-    QPrinter printer(QPrinter::HighResolution);
-    SelectPrinter(printer, ctx.settings.Bafer.text("PosPrinter"));
-    printer.setDocName(Q(jobTitle));
-    QPainter painter;
-    if (!painter.begin(&printer))
-        throw NotReady(printer);
     QFont font(Q(receipt.fontName));
     font.setPointSize(receipt.fontSize > 0 ? receipt.fontSize : 8);
     font.setBold(true);
     painter.setFont(font);
     painter.setPen(Qt::black);
-    const QFontMetrics fm(font, &printer);
+    const QFontMetrics fm(font, &device);
     const int lastWidth = receipt.lines.empty() ? 0 : fm.horizontalAdvance(Q(receipt.lines.back()));
     const auto place = kv::print::PlaceDrawnReceipt(receipt, fm.height(), lastWidth);
     if (place.hasQr) {
@@ -109,7 +102,55 @@ void DrawTextReceipt(kv::AppContext& ctx, const kv::print::DrawnReceipt& receipt
     }
     for (size_t i = 0; i < receipt.lines.size() && i < place.lineY.size(); ++i)
         painter.drawText(0, place.lineY[i] + fm.ascent(), Q(receipt.lines[i]));
-    painter.end();
+}
+
+// The "Image" form of the text receipt: lines and QR picture drawn through the
+// driver of the installed printer PosPrinter names. A target without a driver
+// (a file, a network printer's socket) gets the same drawing as raster dots
+// (8 per mm, the POS printers' 203 dpi) over its raw channel: never the
+// system's default printer.
+void DrawTextReceipt(kv::AppContext& ctx, const kv::print::DrawnReceipt& receipt, const std::string& jobTitle)
+{
+    const std::string target = ctx.settings.Bafer.text("PosPrinter");
+    QPrinter printer(QPrinter::HighResolution);
+    if (SelectPrinter(printer, target)) {
+        printer.setDocName(Q(jobTitle));
+        QPainter painter;
+        if (!painter.begin(&printer))
+            throw NotReady(printer);
+        PaintTextReceipt(painter, printer, receipt);
+        painter.end();
+        return;
+    }
+    const int64_t paperMm = ctx.settings.Bafer.integer("PaperWidth");
+    const int width = static_cast<int>(std::clamp<int64_t>(paperMm > 0 ? paperMm * 8 : 384, 64, 2048));
+    QImage sheet(width, 20000, QImage::Format_RGB32);
+    sheet.setDotsPerMeterX(8000);
+    sheet.setDotsPerMeterY(8000);
+    sheet.fill(Qt::white);
+    int bottom = 0;
+    {
+        QPainter painter(&sheet);
+        PaintTextReceipt(painter, sheet, receipt);
+        const QFontMetrics fm(painter.font(), &sheet);
+        const auto place = kv::print::PlaceDrawnReceipt(receipt, fm.height(), 0);
+        for (int y : place.lineY) bottom = std::max(bottom, y + fm.height());
+        if (place.hasQr) bottom = std::max(bottom, place.qrTop + place.qrSide);
+    }
+    const int height = std::clamp(bottom, 1, sheet.height());
+    const int rowBytes = (width + 7) / 8;
+    std::vector<std::uint8_t> bits(static_cast<size_t>(rowBytes) * height, 0);
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(sheet.constScanLine(y));
+        for (int x = 0; x < width; ++x)
+            if (qGray(row[x]) < 128)
+                bits[static_cast<size_t>(y) * rowBytes + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+    auto raw = kv::print::OpenRawTarget(target);
+    kv::print::EscPosReceipt job;
+    job.jobTitle = jobTitle;
+    job.raw = kv::print::EscPosRaster(bits, width, height) + "\n";
+    kv::print::SendESCPOS(*raw, job);
 }
 
 // One receipt print of the dispatch or a test button; whatever goes wrong is
@@ -292,6 +333,12 @@ void InstallReceiptPrinting(kv::AppContext& ctx, QWidget* parent)
     fisk.onAnswerStored = [&ctx, previousStored] {
         // First the URL, then the picture; both before whatever shows them.
         StrToQRCode(ctx, ctx.fisk().MemoURL);
+        // The picture is this answer's or none (an answer recovered by its
+        // request id has none): the previous sale's picture is never this
+        // sale's receipt.
+        auto& st = ReceiptPrinting(ctx);
+        st.picture = QImage();
+        st.PngImage = {};
         StrToPngImage(ctx, ctx.fisk().MemoPng);
         if (previousStored) previousStored();
     };
@@ -302,6 +349,18 @@ void InstallReceiptPrinting(kv::AppContext& ctx, QWidget* parent)
             Guarded(ctx, [&] { PrintTextReceipt(ctx); });
             break;
         case 1:
+            if (ReceiptPrinting(ctx).picture.isNull()) {
+                // No picture came with this answer: the text receipt on a POS
+                // printer, the report layout on A4.
+                const bool pos = ctx.settings.Bafer.integer("PrintUredjaj") == 2;
+                ctx.log(std::string("The device's answer carried no receipt image; printed as the ") +
+                        (pos ? "text receipt" : "report layout") + " instead");
+                if (pos)
+                    Guarded(ctx, [&] { PrintTextReceipt(ctx); });
+                else
+                    PrintQR(ctx, true, owner.data());
+                break;
+            }
             PrintPNG(ctx, true, owner.data());
             break;
         case 2:

@@ -21,7 +21,7 @@ namespace kv::gui {
 // What the drawn receipts keep between answers, one set per context.
 struct ReceiptPrintState {
     kv::print::QrBitmap QRBitmap;   // code of the last verification URL
-    kv::print::PngImage PngImage;   // receipt picture of the last answer that had one
+    kv::print::PngImage PngImage;   // receipt picture of the last answer; empty when it had none
     QImage picture;                 // PngImage decoded and laid on white
     // The printer the drawn receipts go to. A printer chosen by name stays
     // chosen until another name is found among the installed printers.
@@ -64,8 +64,10 @@ void PrintQR(kv::AppContext& ctx, bool print, QWidget* parent = nullptr);
 // afresh): after every stored answer the QR code and the
 // receipt picture are rebuilt (before any hook installed earlier runs); after
 // a successful run on a POS or A4 printer the receipt is printed in the form
-// RenderPrint names (0 text, 1 picture, 2 report). Print errors are shown,
-// never thrown into the run.
+// RenderPrint names (0 text, 1 picture, 2 report). An answer without a
+// usable picture prints the text receipt (POS) or the report (A4) instead,
+// and says so in the context's log. Print errors are shown, never thrown
+// into the run.
 void InstallReceiptPrinting(kv::AppContext& ctx, QWidget* parent);
 
 }  // namespace kv::gui
