@@ -123,6 +123,8 @@ void Connection::Commit() {
     }
 }
 
+bool Connection::inTransaction() { return sqlite3_get_autocommit(db_->getHandle()) == 0; }
+
 void Connection::Rollback() noexcept {
     if (sqlite3_get_autocommit(db_->getHandle())) return;
     try {

@@ -45,8 +45,11 @@ public:
     // Runs `fn` inside BEGIN IMMEDIATE ... COMMIT (rolled back when it
     // throws): the write lock is taken before anything is read, so a value
     // read inside (a next number) cannot be taken by another process too.
+    // Inside a transaction already begun it simply runs as part of it, so
+    // work spanning many rows stays all or nothing.
     template <class Fn>
     auto immediate(Fn&& fn) -> decltype(fn()) {
+        if (inTransaction()) return fn();
         Begin();
         try {
             if constexpr (std::is_void_v<decltype(fn())>) {
@@ -63,6 +66,7 @@ public:
         }
     }
 
+    bool inTransaction();
     // A failure of SQLite as a DatabaseError naming the file.
     [[noreturn]] void fail(const std::exception& e, const std::string& what) const;
 

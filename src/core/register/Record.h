@@ -3,6 +3,7 @@
 // order, typed by the column (decimal columns as Currency at their scale,
 // dates as DateTime), with the rowid and the key it was read under, so a
 // save addresses the row it came from even when the key was edited.
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,7 +32,12 @@ struct Record {
     // into a decimal column is rounded to its scale. std::invalid_argument for
     // text that is no number or date.
     Record& set(std::string_view column, const Value& v);
-    Record& set(std::string_view column, const char* text) { return set(column, Value(std::string(text))); }
+    // Text; a template so that an integer 0 never passes for a null pointer.
+    template <class C>
+        requires std::same_as<C, char>
+    Record& set(std::string_view column, const C* text) {
+        return set(column, Value(std::string(text ? text : "")));
+    }
 
     // Readers: null reads as "", nullopt.
     std::string text(std::string_view column) const;
