@@ -1,5 +1,6 @@
 #include "register/DemoData.h"
 
+#include <ostream>
 #include <random>
 
 #include "platform/Platform.h"
@@ -98,6 +99,20 @@ bool LoadDemoData(TDMGlavni& dm) {
         AddDemoArticles(dm);
         return true;
     });
+}
+
+int DemoDataCommand(const std::string& path, std::ostream& out) {
+    try {
+        TDMGlavni dm(path);
+        if (LoadDemoData(dm))
+            out << "kovira: demo data loaded into " << path << " (cashiers ana/1111, marko/2222)" << std::endl;
+        else
+            out << "kovira: " << path << " already has data; left as it is" << std::endl;
+        return 0;
+    } catch (const std::exception& e) {
+        out << "kovira: " << e.what() << std::endl;
+        return 1;
+    }
 }
 
 void GenerateLargeSet(TDMGlavni& dm, const LargeSetOptions& o) {

@@ -2,6 +2,8 @@
 // Data sets for the register: a small demo that makes the cash register
 // usable at once, and a large generated set for measuring it.
 #include <cstdint>
+#include <iosfwd>
+#include <string>
 
 namespace kv::reg {
 
@@ -15,6 +17,11 @@ class TDMGlavni;
 // ("2100001"). Returns false, changing nothing, when the register already
 // has data.
 bool LoadDemoData(TDMGlavni& dm);
+
+// `kovira --demo-data`: opens (creating) the register file and loads the
+// demo set when it is empty; one line on `out`. Returns 0, or 1 when the
+// file cannot be used.
+int DemoDataCommand(const std::string& path, std::ostream& out);
 
 struct LargeSetOptions {
     int articles = 100'000;         // each with 0 to 3 barcodes
