@@ -43,6 +43,10 @@ set_key Global PIN 1234
 set_key Global InputFolder "$DEMO/ulaz"
 set_key Global OutputFolder "$DEMO/izlaz"
 
+# The cash register's demo set (articles, tariffs, cashiers ana/1111 and
+# marko/2222) when its database is still empty.
+"$BUILD/kovira" --demo-data
+
 # The demo invoice on "Zadnji račun", unless one is already being worked on.
 if [ ! -f "$BUILD/Invoice.cds" ]; then
   cp examples/demo/Invoice.cds examples/demo/Items.cds examples/demo/Payment.cds "$BUILD/"

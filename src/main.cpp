@@ -2,6 +2,7 @@
 //   kovira              the main window (offscreen when there is no display)
 //   kovira --service    the input folder watcher without a window
 //   kovira --fiscalize  sign the saved invoice once and print the outcome
+//   kovira --demo-data  load the demo set into an empty register database
 #include <QApplication>
 #include <QGuiApplication>
 #include <atomic>
@@ -15,6 +16,8 @@
 #include "app/Service.h"
 #include "app/uGlavnaFisk.h"
 #include "platform/Platform.h"
+#include "register/DemoData.h"
+#include "register/uDMGlavni.h"
 #include "util/LogPrompter.h"
 #include "util/QtPrompter.h"
 #include "print/uReceiptPrint.h"
@@ -60,8 +63,10 @@ int RunHeadless(int argc, char** argv, bool service) {
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--service" || mode == "--fiscalize") return RunHeadless(argc, argv, mode == "--service");
+    if (mode == "--demo-data")
+        return kv::reg::DemoDataCommand(kv::platform::ExecutableFolder() + "/" + kv::reg::kDatabaseName, std::cout);
     if (!mode.empty()) {
-        std::cerr << "usage: kovira [--service | --fiscalize]" << std::endl;
+        std::cerr << "usage: kovira [--service | --fiscalize | --demo-data]" << std::endl;
         return 2;
     }
 

@@ -4,6 +4,8 @@
 
 #include "app/AppTexts.h"
 #include "device/CurlTransport.h"
+#include "register/Login.h"
+#include "register/uDMGlavni.h"
 #include "util/Prompter.h"
 
 namespace kv {
@@ -31,6 +33,9 @@ AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFo
     // The invoice last worked on is kept beside the settings file.
     invoice.setSaveFolder(std::filesystem::path(settings.path()).parent_path().string());
     invoice.onSaveError = [this](const std::string& m) { prompter.message(m, MsgKind::Error); };
+    hooks.loadCashier.push_back([this] {
+        if (db_) reg::ApplyStartupCashier(settings.KasaBaf, *db_);
+    });
 }
 
 AppContext::~AppContext() = default;
@@ -67,7 +72,21 @@ AppContext::StartResult AppContext::Start() {
         prompter.message(lock_.error().empty() ? texts::kAlreadyRunning : lock_.error(), MsgKind::Error);
         return StartResult::Refused;
     }
+    OpenDatabase();
     return StartResult::Ok;
+}
+
+std::string AppContext::DatabasePath() const {
+    return (std::filesystem::path(settings.path()).parent_path() / reg::kDatabaseName).string();
+}
+
+void AppContext::OpenDatabase() {
+    try {
+        db_ = std::make_unique<reg::TDMGlavni>(DatabasePath());
+        db_->serverLink = [this] { return settings.KasaBaf.integer("Server") == 1; };
+    } catch (const std::exception& e) {
+        prompter.message(e.what(), MsgKind::Error);
+    }
 }
 
 std::string AppContext::Caption() const { return texts::kCaptionPrefix + inputFolderRead(); }

@@ -17,6 +17,9 @@
 #include "platform/Platform.h"
 
 namespace kv {
+namespace reg {
+class TDMGlavni;
+}
 
 class Prompter;
 
@@ -48,6 +51,12 @@ public:
 
     // The input folder watcher; its result step follows every run.
     inbox::Watcher& watcher() { return *watcher_; }
+
+    // The cash register's database "Kovira.sdb" beside the settings file,
+    // opened by Start(); null when it could not be opened (the user was told
+    // why, and everything but the cash register works).
+    reg::TDMGlavni* db() { return db_.get(); }
+    std::string DatabasePath() const;
 
     // Start-up up to the single-instance rule: settings file created with
     // defaults if missing and read; then the lock for the input folder taken.
@@ -91,6 +100,8 @@ private:
     std::unique_ptr<device::RequestLedger> ledger_;
     std::unique_ptr<device::Fiscalizer> fisk_;
     std::unique_ptr<inbox::Watcher> watcher_;
+    std::unique_ptr<reg::TDMGlavni> db_;
+    void OpenDatabase();
     std::string lockFolder_;
     std::string mutexName_;
     platform::InstanceLock lock_;

@@ -32,6 +32,9 @@
 #include "app/AppContext.h"
 #include "app/AppTexts.h"
 #include "app/RecordBinder.h"
+#include "register/Login.h"
+#include "register/uDMGlavni.h"
+#include "register/uLogin.h"
 #include "util/Prompter.h"
 
 namespace kv::gui {
@@ -549,7 +552,15 @@ void TGlavnaFisk::buildInvoicePage(QWidget* page) {
     // Step 5 of the start-up: captions break at blanks, "_" shows as a blank.
     for (auto* sb : panel->findChildren<QToolButton*>())
         sb->setText(Q(kv::SpeedButtonCaption(sb->text().toStdString())));
+    connect(panel->findChild<QToolButton*>("SBKasir"), &QToolButton::clicked, this, &TGlavnaFisk::SBKasirClick);
     v->addWidget(panel);
+}
+
+void TGlavnaFisk::SBKasirClick() {
+    if (kv::reg::SBKasirAction(ctx_.settings.KasaBaf) == kv::reg::KasirAction::ShowLogin)
+        ShowLogin(ctx_, this);
+    else
+        DBKasir_->setFocus();
 }
 
 void TGlavnaFisk::buildParametersPage(QWidget* page) {
@@ -631,7 +642,15 @@ void TGlavnaFisk::StartUp() {
     PrintUredjajChange();
     RenderPrintChange();
 
-    // Step 13: cashier.
+    // Step 13: cashier. The box lists the register's cashiers; picking one
+    // makes it the current cashier at once.
+    if (auto* db = ctx_.db())
+        for (const auto& r : db->Radnik()) DBKasir_->addItem(Q(r.text("Username")));
+    DBKasir_->setCurrentIndex(-1);
+    kasaBaf_->bindComboText(DBKasir_, "Cashier");
+    connect(DBKasir_, &QComboBox::activated, this, [this](int) {
+        if (ctx_.settings.KasaBaf.isEditing()) ctx_.settings.KasaBaf.post();
+    });
     if (s.KasaBaf.integer("LoginUser") == 1)
         DBKasir_->setEnabled(false);
     else

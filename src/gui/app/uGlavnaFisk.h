@@ -96,6 +96,8 @@ public:
     void Button13Click();  // "Read print setup"
     void Button10Click();  // HeaderImage chooser
     void Button11Click();  // FooterImage chooser
+    // The cash register.
+    void SBKasirClick();   // "F7 Kasir"
 
 protected:
     void closeEvent(QCloseEvent* e) override;
