@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "device/DeviceClient.h"
 #include "device/Fiscalizer.h"
 #include "device/InvoiceModel.h"
+#include "device/RequestLedger.h"
 #include "fake_transport.h"
 #include "money_literal.h"
 #include "util/ScriptedPrompter.h"
@@ -24,12 +27,15 @@ struct Rig {
     DeviceSettings device{"http://127.0.0.1", "7000", "tok", "1234", false};
     RunSettings run;
     InvoiceModel model;
+    RequestLedger ledger;  // kept in memory
     DeviceClient client{transport, [this] { return device; }, &prompter};
-    Fiscalizer fisk{client, model, [this] {
+    Fiscalizer fisk{client, model,
+                    [this] {
                         RunSettings r = run;
                         r.pin = device.pin;
                         return r;
-                    }};
+                    },
+                    &ledger};
     int resultSteps = 0;
     std::vector<int64_t> prints;
 
@@ -197,4 +203,110 @@ TEST(Fiscalizer, NoRunStartsInsideAnother) {
     EXPECT_FALSE(nested);
     EXPECT_EQ(rig.transport.sent.size(), 3u);
     EXPECT_FALSE(rig.fisk.busy());
+}
+
+TEST(Fiscalizer, ARequestIdStandsForOneSale) {
+    const std::string reqId = "0A1B2C3D4E5F60718293A4B5C6D7E8F9";
+    auto withTotal = [](const char* total) {
+        std::string a = kOk;
+        return a.substr(0, a.size() - 1) + R"(,"totalAmount":)" + total + "}";
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Rig&)> arrange;
+        std::vector<HttpResult> answers;
+        std::string expected;
+        std::vector<std::string> sent;
+        std::string number;
+    } cases[] = {
+        {"an id that cannot be sent or name a result file",
+         [](Rig& r) {
+             r.model.Invoice.edit();
+             r.model.Invoice.field("RequestId").setValue(Value(std::string("../../x")));
+             r.model.Invoice.post();
+         },
+         {}, msg::kBadRequestId, {}, ""},
+        {"an id already signed for another sale",
+         [&](Rig& r) { r.ledger.recordSigned(reqId, std::string(64, 'f'), "OTHER-1", "t", "u"); }, {},
+         msg::kRequestIdReused, {}, ""},
+        {"an id sent for another sale whose fate is unknown",
+         [&](Rig& r) { r.ledger.recordSent(reqId, std::string(64, 'f')); }, {}, msg::kRequestIdReused, {}, ""},
+        {"an id another sale was refused under is free again",
+         [&](Rig& r) { r.ledger.recordRefused(reqId, std::string(64, 'f')); }, {Ok("{}"), kStatus, Ok(kOk)}, "",
+         {"GET /api/attention", "GET /api/status", "POST /api/invoices"}, "RX4F7Y5L-RX4F7Y5L-139"},
+        {"the same sale again after it was signed: answered from the record",
+         [&](Rig& r) { r.ledger.recordSigned(reqId, SaleDigest(r.model), "SAME-1", "2024-01-01T10:00:00", "U"); }, {},
+         "", {}, "SAME-1"},
+        {"the device answers with another sale signed under this id earlier",
+         [](Rig&) {}, {Ok("{}"), kStatus, Ok(withTotal("99.00"))}, msg::kRequestIdReused,
+         {"GET /api/attention", "GET /api/status", "POST /api/invoices"}, ""},
+        {"the device's total is this sale's", [](Rig&) {}, {Ok("{}"), kStatus, Ok(withTotal("2.00"))}, "",
+         {"GET /api/attention", "GET /api/status", "POST /api/invoices"}, "RX4F7Y5L-RX4F7Y5L-139"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        rig.run.printUredjaj = 2;
+        c.arrange(rig);
+        rig.transport.script.assign(c.answers.begin(), c.answers.end());
+        ASSERT_TRUE(rig.fisk.Fiscalize());
+        EXPECT_EQ(rig.fisk.FiskGreska, c.expected);
+        EXPECT_EQ(rig.paths(), c.sent);
+        EXPECT_EQ(rig.resultSteps, 1) << "every outcome is answered";
+        EXPECT_EQ(rig.model.Invoice.field("PFRnumber").asString(), c.number);
+        EXPECT_EQ(rig.prints.size(), c.number.empty() || c.sent.empty() ? 0u : 1u) << "a record is not printed again";
+    }
+}
+
+// The device may have signed it, and the question by request id gets no
+// clear answer: nothing is answered, stored or printed, and the next run asks
+// again before it sends anything.
+TEST(Fiscalizer, WhenTheDeviceCannotSayWhetherItSignedNothingIsAnswered) {
+    const std::string lookup = "GET /api/invoices/request/0A1B2C3D4E5F60718293A4B5C6D7E8F9";
+    struct Case {
+        const char* what;
+        HttpResult invoice, ask;
+    } cases[] = {
+        {"lost answer, the question fails too", FT::broken("timeout"), FT::broken("timeout")},
+        {"lost answer, the question gets 500", FT::broken("reset"), FT::answer(500, "{}")},
+        {"lost answer, the question gets garbage", FT::broken("reset"), Ok("<html>")},
+        {"lost answer, the question gets no invoice number", FT::broken("reset"), Ok(R"({"messages":"x"})")},
+        {"a 200 cut short, the question fails", Ok(R"({"messages":"Усп)"), FT::broken("timeout")},
+        {"a 503, the question fails", FT::answer(503, "{}"), FT::answer(502, "")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        rig.run.printUredjaj = 2;
+        rig.script({Ok("{}"), kStatus, c.invoice, c.ask});
+        rig.fisk.Fiscalize();
+        EXPECT_TRUE(rig.fisk.pending());
+        EXPECT_EQ(rig.fisk.FiskGreska, msg::kStateUnknown);
+        EXPECT_EQ(rig.resultSteps, 0);
+        EXPECT_TRUE(rig.prints.empty());
+        EXPECT_EQ(rig.model.Invoice.field("PFRnumber").asString(), "");
+        EXPECT_EQ(rig.paths().back(), lookup);
+
+        // Later the device answers the question: its answer is kept, the invoice is not sent again.
+        rig.transport.sent.clear();
+        rig.script({Ok("{}"), kStatus, Ok(kOk)});
+        rig.fisk.Fiscalize();
+        EXPECT_FALSE(rig.fisk.pending());
+        EXPECT_EQ(rig.fisk.FiskGreska, "");
+        EXPECT_EQ(rig.paths(), (std::vector<std::string>{"GET /api/attention", "GET /api/status", lookup}));
+        EXPECT_EQ(rig.model.Invoice.field("PFRnumber").asString(), "RX4F7Y5L-RX4F7Y5L-139");
+        EXPECT_EQ(rig.resultSteps, 1);
+    }
+
+    // Only a clear "unknown" (404) frees the sale for a new attempt.
+    Rig rig;
+    rig.script({Ok("{}"), kStatus, FT::broken("timeout"), FT::broken("timeout")});
+    rig.fisk.Fiscalize();
+    ASSERT_TRUE(rig.fisk.pending());
+    rig.transport.sent.clear();
+    rig.script({Ok("{}"), kStatus, FT::answer(404, "{}"), Ok(kOk)});
+    rig.fisk.Fiscalize();
+    EXPECT_EQ(rig.fisk.FiskGreska, "");
+    EXPECT_EQ(rig.paths(), (std::vector<std::string>{"GET /api/attention", "GET /api/status", lookup,
+                                                     "POST /api/invoices"}));
 }

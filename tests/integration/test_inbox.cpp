@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,8 @@
 
 #include "FiscalSimulator.h"
 #include "app/AppContext.h"
+#include "app/Service.h"
+#include "device/Fiscalizer.h"
 #include "device/DeviceClient.h"
 #include "inbox/CodePage.h"
 #include "platform/Platform.h"
@@ -42,6 +45,14 @@ std::string KvrText(const std::string& requestId, const std::string& name = "Kaf
 void Drop(const fs::path& folder, const std::string& requestId) {
     std::ofstream(folder / (requestId + ".kvr"), std::ios::binary) << KvrText(requestId);
 }
+
+// A file under a name of its own carrying `requestId`.
+void DropAs(const fs::path& folder, const std::string& fileName, const std::string& requestId,
+            const std::string& item = "Kafa") {
+    std::ofstream(folder / fileName, std::ios::binary) << KvrText(requestId, item);
+}
+
+std::string Encoded(const std::string& utf8) { return kv::inbox::EncodeText(utf8); }
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
@@ -263,4 +274,151 @@ TEST_F(InboxTest, TheServiceSurvivesBeingKilledWithoutLosingOrRepeatingAnInvoice
         EXPECT_NE(lines[0], "\r") << id << " was signed";
         EXPECT_EQ(signedTimes(id), 1) << id;
     }
+}
+
+// A request id stands for one sale: a file is answered with its own
+// signature or with a clear refusal, never with another sale's number.
+TEST_F(InboxTest, AFileIsNeverAnsweredWithAnotherSalesSignature) {
+    start();
+    Drop(dirs.in, "VICTIM");
+    ctx->watcher().Timer1Timer();
+    const std::string victimNumber = result("VICTIM").at(0);
+    ASSERT_NE(victimNumber, "\r");
+    fs::remove(dirs.out / "VICTIM.kvr");  // the producer collected its answer
+    ctx.reset();
+
+    // Left in the folder while Kovira was down: asked about with its id
+    // encoded, so the device does not answer for "VICTIM".
+    DropAs(dirs.in, "left.kvr", "VICTIM?x=1", "Sok");
+    start();
+    ctx->watcher().Timer1Timer();
+    ASSERT_EQ(result("VICTIM?x=1").size(), 3u);
+    EXPECT_NE(result("VICTIM?x=1")[0], victimNumber);
+    EXPECT_EQ(signedTimes("VICTIM?x=1"), 1);
+
+    // The same id again for another sale: refused without a word to the device.
+    sim.clearRequests();
+    DropAs(dirs.in, "again.kvr", "VICTIM", "Sok");
+    ctx->watcher().Timer1Timer();
+    EXPECT_EQ(result("VICTIM"), (std::vector<std::string>{"\r", "\r", Encoded(kv::device::msg::kRequestIdReused) + "\r"}));
+    EXPECT_TRUE(sim.requests().empty());
+    EXPECT_EQ(signedTimes("VICTIM"), 1);
+
+    // The same sale again is answered from Kovira's record, with its own number.
+    Drop(dirs.in, "VICTIM");
+    ctx->watcher().Timer1Timer();
+    EXPECT_EQ(result("VICTIM").at(0), victimNumber);
+    EXPECT_TRUE(sim.requests().empty());
+
+    // A refusal never replaces an answer the producer has not collected yet:
+    // that file waits, and the operator hears why.
+    DropAs(dirs.in, "third.kvr", "VICTIM", "Voda");
+    ctx->watcher().Timer1Timer();
+    EXPECT_EQ(result("VICTIM").at(0), victimNumber);
+    EXPECT_TRUE(fs::exists(dirs.in / "third.kvr"));
+    EXPECT_FALSE(ctx->watcher().enabled());
+    ASSERT_FALSE(prompter.texts().empty());
+    EXPECT_NE(prompter.texts().back().find("another sale"), std::string::npos) << prompter.texts().back();
+}
+
+TEST_F(InboxTest, ARequestIdThatCannotBeSentFailsItsFileAloneAndTheQueueGoesOn) {
+    start();
+    DropAs(dirs.in, "b1.kvr", "../../x");
+    DropAs(dirs.in, "b2.kvr", "a/b");
+    DropAs(dirs.in, "b3.kvr", std::string(300, 'Q'));
+    Drop(dirs.in, "G1");
+    for (int tick = 0; tick < 4; ++tick) ctx->watcher().Timer1Timer();
+    for (const char* bad : {"b1", "b2", "b3"}) {
+        EXPECT_EQ(result(bad), (std::vector<std::string>{"\r", "\r", Encoded(kv::device::msg::kBadRequestId) + "\r"}))
+            << bad << ": answered under the name it came in";
+        EXPECT_FALSE(fs::exists(dirs.in / (std::string(bad) + ".kvr")));
+    }
+    EXPECT_EQ(result("G1").size(), 3u);
+    EXPECT_FALSE(fs::exists(dirs.root / "x.kvr"));
+    int invoices = 0;
+    for (const auto& r : sim.requests()) invoices += r.path == "/api/invoices";
+    EXPECT_EQ(invoices, 1) << "only the good file reached the device";
+}
+
+// The service end to end: a sale whose answer is lost while the device
+// cannot be asked about it stays untouched and is asked about again after
+// a growing pause; a bad id fails its file alone; a file left from before
+// with an id that looks like a query is signed as itself.
+TEST_F(InboxTest, TheServiceAsksAboutALostAnswerUntilTheDeviceSaysAndNeverGuesses) {
+    using kv::sim::Fault;
+    {
+        start();
+        Drop(dirs.in, "VICTIM");
+        ctx->watcher().Timer1Timer();
+        ASSERT_EQ(result("VICTIM").size(), 3u);
+        ctx.reset();
+    }
+    dirs.writeSettings(port, 20);
+    DropAs(dirs.in, "left.kvr", "VICTIM?x=1", "Sok");
+    DropAs(dirs.in, "bad.kvr", "../x");
+
+    std::ostringstream log;
+    std::atomic<bool> stop{false};
+    kv::ScriptedPrompter quiet;
+    kv::AppContext service((dirs.root / "kovira.ini").string(), quiet, (dirs.root / "locks").string());
+    ASSERT_EQ(service.Start(), kv::AppContext::StartResult::Ok);
+    int rc = -1;
+    std::thread t([&] { rc = kv::RunService(service, log, stop); });
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    auto waitFor = [&](const fs::path& p) {
+        while (!fs::exists(p) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    };
+    waitFor(dirs.out / "VICTIM?x=1.kvr");
+    waitFor(dirs.out / "bad.kvr");
+
+    // Signed, the answer lost, and the device cannot be asked twice in a row.
+    sim.injectFault("POST", "/api/invoices", Fault::signThenDrop(), 1);
+    sim.injectFault("GET", "/api/invoices/request/LOST1", Fault::httpStatus(500), 2);
+    Drop(dirs.in, "LOST1");
+    bool lostKeptWhileUnclear = true;
+    while (!fs::exists(dirs.out / "LOST1.kvr") && std::chrono::steady_clock::now() < deadline) {
+        if (sim.timesSigned("LOST1") == 1 && !fs::exists(dirs.in / "LOST1.kvr") && !fs::exists(dirs.out / "LOST1.kvr"))
+            lostKeptWhileUnclear = false;
+        std::this_thread::sleep_for(5ms);
+    }
+    stop = true;
+    t.join();
+    EXPECT_EQ(rc, 0);
+    const std::string text = log.str();
+
+    EXPECT_TRUE(lostKeptWhileUnclear);
+    ASSERT_EQ(result("LOST1").size(), 3u) << text;
+    EXPECT_NE(result("LOST1")[0], "\r");
+    EXPECT_EQ(signedTimes("LOST1"), 1);
+    int asked = 0;
+    for (const auto& r : sim.requests()) asked += r.path == "/api/invoices/request/LOST1";
+    EXPECT_EQ(asked, 3) << "two unclear answers, then the clear one\n" << text;
+    size_t mentions = 0;
+    for (size_t at = 0; (at = text.find("LOST1.kvr: " + std::string(kv::device::msg::kStateUnknown), at)) != std::string::npos; ++at)
+        ++mentions;
+    EXPECT_EQ(mentions, 1u) << "logged once per change, not once per try\n" << text;
+
+    EXPECT_NE(result("VICTIM?x=1").at(0), result("VICTIM").at(0));
+    EXPECT_EQ(signedTimes("VICTIM?x=1"), 1);
+    EXPECT_EQ(result("bad").at(2), Encoded(kv::device::msg::kBadRequestId) + "\r");
+    for (const auto& line : Lines(text)) EXPECT_EQ(line.find('\r'), std::string::npos) << "one line each: " << line;
+}
+
+TEST_F(InboxTest, TheServiceRefusesToStartOnFoldersThatCannotWork) {
+    std::ofstream(dirs.root / "kovira.ini") << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port
+                                            << "\nInputFolder=" << dirs.in.string() << "\nOutputFolder="
+                                            << dirs.in.string() << "\n";
+    Drop(dirs.in, "S1");
+    std::ostringstream log;
+    std::atomic<bool> stop{false};
+    kv::ScriptedPrompter quiet;
+    kv::AppContext service((dirs.root / "kovira.ini").string(), quiet, (dirs.root / "locks").string());
+    ASSERT_EQ(service.Start(), kv::AppContext::StartResult::Ok);
+    EXPECT_EQ(kv::RunService(service, log, stop), 2);
+    EXPECT_NE(log.str().find("is the InputFolder"), std::string::npos) << log.str();
+    EXPECT_TRUE(fs::exists(dirs.in / "S1.kvr"));
+    EXPECT_TRUE(sim.requests().empty());
+
+    EXPECT_TRUE(kv::ServiceSettingsProblem((dirs.root / "none.ini").string()).has_value());
+    EXPECT_FALSE(kv::ServiceSettingsProblem((dirs.root / "kovira.ini").string()).has_value());
 }

@@ -1,5 +1,6 @@
 #include "inbox/Watcher.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,12 +72,15 @@ std::vector<std::string> FolderProblems(const WatcherSettings& s, bool testWrite
     else if (outDir && ::access(s.outputFolder.c_str(), W_OK | X_OK) != 0)
         out.push_back("OutputFolder '" + s.outputFolder + "' is not writable (" + std::strerror(errno) + ")");
     else if (outDir && testWrite) {
-        try {
-            WriteResultFile(s.outputFolder, ".kovira-write-test", "test\r\n", "UTF-8");
-            fs::remove(fs::path(s.outputFolder) / ".kovira-write-test", ec);
-        } catch (const std::exception& e) {
-            out.push_back(e.what());
-        }
+        // Named like a result file's temporary, so one left by a crash is swept at start-up.
+        const std::string probe = (fs::path(s.outputFolder) / (".kovira-write-test." + std::to_string(::getpid()) + ".tmp")).string();
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        bool ok = fd >= 0 && ::write(fd, "test\r\n", 6) == 6 && ::fsync(fd) == 0;
+        const int err = errno;
+        if (fd >= 0) ::close(fd);
+        ::unlink(probe.c_str());
+        if (!ok)
+            out.push_back("OutputFolder '" + s.outputFolder + "' does not take files (" + std::strerror(err) + ")");
     }
     return out;
 }
