@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
 #include <filesystem>
 #include <fstream>
 
@@ -43,6 +47,24 @@ void NewHeader(InvoiceModel& m) {
     m.Invoice.field("dateAndTimeOfIssue").setValue(Value(std::string("2026-12-11T10:00:00Z")));
     m.Invoice.post();
 }
+
+// The local zone for one test (POSIX rules, no zone files needed).
+class ScopedTz {
+public:
+    explicit ScopedTz(const char* tz) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~ScopedTz() {
+        if (old_) ::setenv("TZ", old_->c_str(), 1);
+        else ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> old_;
+};
 
 }  // namespace
 
@@ -119,6 +141,7 @@ TEST(InvoiceRequest, TaxLabels) {
 }
 
 TEST(InvoiceModel, CalculatedFieldsAndTotals) {
+    ScopedTz utc("UTC0");
     InvoiceModel m;
     NewHeader(m);
     m.Invoice.edit();
@@ -139,6 +162,29 @@ TEST(InvoiceModel, CalculatedFieldsAndTotals) {
     AddItem(m, "", "b", 1.0_cur, "E", 1.0_cur, 1.0_cur);
     EXPECT_EQ(m.Payment.field("kPovrat").asCurrency(), 1.5_cur) << "follows the items";
     EXPECT_EQ(PaymentTypeName(7), "");
+}
+
+// Times Kovira or a device wrote in UTC are shown and printed on the shop's
+// clock; a time with an offset is the device's local time already.
+TEST(InvoiceModel, TimesWrittenInUtcAreShownOnTheShopsClock) {
+    ScopedTz sarajevo("CET-1CEST,M3.5.0,M10.5.0/3");
+    struct Case {
+        const char* text;
+        DateTime shown;
+    } cases[] = {
+        {"2024-03-12T06:47:30Z", DateTime::fromParts(2024, 3, 12, 7, 47, 30)},
+        {"2024-07-01T22:30:00.250Z", DateTime::fromParts(2024, 7, 2, 0, 30, 0)},  // summer time, next day
+        {"2024-03-12T07:47:38.530+01:00", DateTime::fromParts(2024, 3, 12, 7, 47, 38)},
+        {"2024-03-12T07:47:38", DateTime::fromParts(2024, 3, 12, 7, 47, 38)},
+    };
+    for (const auto& c : cases) {
+        auto dt = PositionalDateTime(c.text);
+        ASSERT_TRUE(dt) << c.text;
+        EXPECT_EQ(*dt, c.shown) << c.text;
+    }
+    InvoiceModel m;
+    NewHeader(m);  // issued 2026-12-11T10:00:00Z
+    EXPECT_EQ(m.Invoice.field("kEsirTime").asDateTime(), DateTime::fromParts(2026, 12, 11, 11, 0, 0, 0));
 }
 
 TEST(InvoiceModel, TaxAmountsConvertWhateverTheDecimalSeparator) {

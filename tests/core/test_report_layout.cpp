@@ -309,6 +309,25 @@ TEST(ReportLayout, MissingValuesPrintEmpty) {
     EXPECT_EQ(RowText(l.band("QRSubDetail2")->rows[0]), "Чоколада са лешником и сувим грожђем, 10");
 }
 
+// A last-invoice answer (type 8) carries the seller and the counter under
+// its envelope, and they print from there.
+TEST(ReportLayout, TheLastInvoicePrintsTheSellerFromItsEnvelope) {
+    FlatJson answer;
+    OpenJSONFile(R"({"invoiceResponse":{"tin":"100000001","businessName":"Radnja","invoiceCounter":"12/34ПП"},)"
+                 R"("receiptImageBase64":null})",
+                 "", answer);
+    InvoiceModel m;
+    m.Invoice.append();
+    m.Invoice.field("invoiceType").setValue(Value(int64_t{8}));
+    m.Invoice.post();
+    QRPInvoice report;
+    const ReportLayout l = Build(report, m, answer);
+    const ReportBand& title = *l.band("TitleBandInvoice");
+    EXPECT_EQ(RowText(title.rows[1]), "100000001");
+    EXPECT_EQ(RowText(title.rows[2]), "Radnja");
+    EXPECT_EQ(ValueOf(l, "Бројач рачуна:"), "12/34ПП");
+}
+
 TEST(ReportLayout, ColumnsAndQrCodeFollowTheBandWidth) {
     EXPECT_EQ(QuantityColumnLeft(400), 210);
     EXPECT_EQ(QuantityColumnLeft(484), 255);

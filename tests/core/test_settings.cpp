@@ -191,6 +191,12 @@ TEST_F(SettingsTest, ReadOnlyFileIsReportedByNameAndValuesStayInMemory) {
     EXPECT_NE(prompter.texts()[0].find(path.string()), std::string::npos) << prompter.texts()[0];
     EXPECT_EQ(ReadAll(path), kDefaultFile);
     EXPECT_EQ(s.Bafer.text("PIN"), "4321");
+    // Every later save fails the same way: the user has heard it once.
+    s.Bafer.setText("PIN", "5555");
+    s.Bafer.post();
+    s.KasaBaf.edit();
+    s.KasaBaf.post();
+    EXPECT_EQ(prompter.texts().size(), 1u);
 }
 
 TEST_F(SettingsTest, MultiLineTextsAndQuotedValuesReadBackExactly) {

@@ -116,6 +116,7 @@ private slots:
         QTest::mouseClick(child<QCheckBox>("CBTest"), Qt::LeftButton);
         QVERIFY(child<QTabWidget>("PgCtrSetup")->isTabVisible(3));
         child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet2"));
+        QVERIFY2(!child<QLabel>("ImgReceipt")->pixmap().isNull(), "the decoded receipt picture is shown");
         SaveShot(win.get(), "device_TabSheet2_printtools");
         QTest::mouseClick(child<QCheckBox>("CBTest"), Qt::LeftButton);
         QVERIFY(!child<QTabWidget>("PgCtrSetup")->isTabVisible(3));
@@ -162,6 +163,22 @@ private slots:
         QCOMPARE(child<QPlainTextEdit>("MemoJournal")->toPlainText(), QString("PASTED\nJOURNAL"));
         QCOMPARE(child<QPlainTextEdit>("MemoURL")->toPlainText(), QString("https://v/1"));
         QCOMPARE(child<QPlainTextEdit>("MemoPng")->toPlainText(), QString("QUJD"));
+    }
+
+    // An invoice whose request gets no answer is still there to read in
+    // "Zahtjev JSON": the request is shown before it goes out.
+    void theRequestIsShownBeforeItIsSent() {
+        QTest::mouseClick(child<QToolButton>("TbPoslano"), Qt::LeftButton);
+        ctx->invoice.Invoice.edit();
+        ctx->invoice.Invoice.field("invoiceType").setValue(kv::Value(int64_t{0}));
+        ctx->invoice.Invoice.field("invoiceNumber").setValue("R-LOST-1");
+        ctx->invoice.NewId();
+        ctx->invoice.Invoice.post();
+        sim.injectFault("POST", "/api/invoices", kv::sim::Fault::drop());
+        QTest::mouseClick(child<QPushButton>("BtFiskalizuj"), Qt::LeftButton);
+        QCOMPARE(child<QLabel>("LblFiskGreska")->text(), QString::fromUtf8("Greška u računu!"));
+        QVERIFY(child<QPlainTextEdit>("MemoRequest")->toPlainText().contains("R-LOST-1"));
+        prompter->clearLog();
     }
 
     void failureShowsItsText() {

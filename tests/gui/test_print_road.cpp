@@ -137,6 +137,15 @@ private slots:
         QVERIFY(lines.size() >= 4);
         QCOMPARE(lines[1].split(' ').size(), 2);
         SaveShot(win.get(), "setup_TabSheet9_printer");
+
+        // "Odustani" takes back a choice that hid the POS setup, and the page follows it.
+        auto* pos = child<QGroupBox>("GBSetupPOS");
+        QVERIFY(pos->isVisible());
+        child<QGroupBox>("RGPrintUredjaj")->findChildren<QAbstractButton*>().first()->click();
+        QVERIFY(!pos->isVisible());
+        QTest::mouseClick(child<QPushButton>("BtOdustani"), Qt::LeftButton);
+        QCOMPARE(ctx->settings.Bafer.integer("PrintUredjaj"), int64_t{2});
+        QVERIFY(pos->isVisible());
     }
 };
 

@@ -390,6 +390,10 @@ void TGlavnaFisk::buildPrintTools(QWidget* page) {
     ImgReceipt_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     scroll->setWidget(ImgReceipt_);
     scroll->setWidgetResizable(true);
+    scroll->setMinimumWidth(320);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    split->setStretchFactor(2, 3);
     v->addWidget(split, 1);
 }
 
@@ -444,7 +448,11 @@ void TGlavnaFisk::showCarriers() {
     MemoURL_->setPlainText(Q(fisk.MemoURL));
     MemoPng_->setPlainText(Q(fisk.MemoPng));
     const QImage& picture = ReceiptPrinting(ctx_).picture;
-    ImgReceipt_->setPixmap(picture.isNull() ? QPixmap() : QPixmap::fromImage(picture));
+    // A roll picture is tall and narrow: shown at most as wide as a receipt on screen.
+    ImgReceipt_->setPixmap(picture.isNull() ? QPixmap()
+                                            : QPixmap::fromImage(picture.width() > 300
+                                                                     ? picture.scaledToWidth(300, Qt::SmoothTransformation)
+                                                                     : picture));
 }
 
 void TGlavnaFisk::BtFiskalizujClick() {
