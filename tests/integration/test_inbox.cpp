@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -421,4 +422,53 @@ TEST_F(InboxTest, TheServiceRefusesToStartOnFoldersThatCannotWork) {
 
     EXPECT_TRUE(kv::ServiceSettingsProblem((dirs.root / "none.ini").string()).has_value());
     EXPECT_FALSE(kv::ServiceSettingsProblem((dirs.root / "kovira.ini").string()).has_value());
+}
+
+// `kovira --service` on settings that cannot work ends at once with one
+// clear line per problem and a non-zero exit, instead of idling.
+TEST_F(InboxTest, TheServiceProgramSaysWhatIsWrongAndExits) {
+    const fs::path exe = dirs.root / "kovira";
+    fs::copy_file(KOVIRA_EXE, exe);
+    const fs::path ini = dirs.root / "kovira.ini";
+    auto run = [&](const std::string& runtimeDir) {
+        const fs::path log = dirs.root / "out.log";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(out, 2);
+            setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+            execl(exe.c_str(), exe.c_str(), "--service", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(log));
+    };
+    const std::string runtime = (dirs.root / "run").string();
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        int code;
+        const char* says;
+    } cases[] = {
+        {"no settings file", [&] { fs::remove(ini); }, 2, "No such file"},
+        {"a UTF-16 settings file",
+         [&] { std::ofstream(ini, std::ios::binary) << std::string("\xFF\xFE[\0G\0", 6); }, 2, "UTF-16"},
+        {"no input folder", [&] { std::ofstream(ini) << "[Global]\nOutputFolder=" << dirs.out.string() << "\n"; }, 2,
+         "InputFolder is not set"},
+    };
+    for (const auto& c : cases) {
+        c.arrange();
+        auto [code, text] = run(runtime);
+        EXPECT_EQ(code, c.code) << c.what << "\n" << text;
+        EXPECT_NE(text.find(c.says), std::string::npos) << c.what << "\n" << text;
+    }
+    // A lock folder that cannot be made is told as such, not as another instance.
+    dirs.writeSettings(port);
+    std::ofstream(dirs.root / "blocker") << "x";
+    auto [code, text] = run((dirs.root / "blocker").string());
+    EXPECT_EQ(code, 1) << text;
+    EXPECT_NE(text.find("lock folder"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Program je već aktivan"), std::string::npos) << text;
 }
