@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "test_dirs.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -38,14 +40,7 @@ std::vector<std::string> Column(MemTable& t, const char* field) {
     return out;
 }
 
-fs::path TestDir(const std::string& tag) {
-    const char* base = std::getenv("KOVIRA_TEST_TMP");
-    fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) /
-                   ("kv_kvr_" + tag + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path TestDir(const std::string& tag) { return kv::test::FreshDir("kv_kvr", tag); }
 
 std::vector<std::string> Names(const fs::path& dir) {
     std::vector<std::string> out;

@@ -3,6 +3,8 @@
 // printer on loopback, and a CUPS raw queue of a private cupsd).
 #include <gtest/gtest.h>
 
+#include "test_dirs.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,14 +63,7 @@ std::string FromHex(std::string_view hex) {
     return out;
 }
 
-fs::path TestDir(const std::string& tag) {
-    const char* base = std::getenv("KOVIRA_TEST_TMP");
-    fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) /
-                   ("kv_print_" + tag + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path TestDir(const std::string& tag) { return kv::test::FreshDir("kv_print", tag); }
 
 std::string ReadAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

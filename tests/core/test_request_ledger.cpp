@@ -1,6 +1,8 @@
 // A request id stands for one sale: what may be sent as an id, how it stands
 // in a URL, and the ledger that remembers which sale every id was sent for.
 #include <gtest/gtest.h>
+
+#include "test_dirs.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,14 +19,7 @@ using namespace kv::device;
 namespace fs = std::filesystem;
 
 namespace {
-fs::path TestDir(const std::string& tag) {
-    const char* base = std::getenv("KOVIRA_TEST_TMP");
-    fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) /
-                   ("kv_ledger_" + tag + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path TestDir(const std::string& tag) { return kv::test::FreshDir("kv_ledger", tag); }
 
 void FillSale(InvoiceModel& m, const std::string& requestId, const std::string& issued, const char* total) {
     m.Clear();

@@ -2,6 +2,8 @@
 // settings files an administrator edited) is bounded and never reaches a
 // log line or a result file with control characters in it.
 #include <gtest/gtest.h>
+
+#include "test_dirs.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,14 +24,7 @@ using namespace kv;
 namespace fs = std::filesystem;
 
 namespace {
-fs::path TestDir(const std::string& tag) {
-    const char* base = std::getenv("KOVIRA_TEST_TMP");
-    fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) /
-                   ("kv_untrusted_" + tag + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path TestDir(const std::string& tag) { return kv::test::FreshDir("kv_untrusted", tag); }
 
 std::string Nested(std::size_t depth, const std::string& inner = "1") {
     return "{\"a\":" + std::string(depth - 1, '[') + inner + std::string(depth - 1, ']') + "}";

@@ -116,7 +116,7 @@ protected:
 TEST_F(InboxTest, ThreeFilesInOneTickEachAnsweredAndRetired) {
     start();
     for (const char* id : {"A1", "B2", "C3"}) Drop(dirs.in, id);
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     for (const char* id : {"A1", "B2", "C3"}) {
         auto lines = result(id);
         ASSERT_EQ(lines.size(), 3u) << id;
@@ -134,7 +134,7 @@ TEST_F(InboxTest, AFailureEndsTheTickWithItsMessageAndTheNextTickGoesOn) {
     start();
     Drop(dirs.in, "F1");
     sim.injectFault("POST", "/api/invoices", kv::sim::Fault::httpStatus(400, "{}"), 1);
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     // Result files are in the files' code page (windows-1250).
     EXPECT_EQ(result("F1"),
               (std::vector<std::string>{"\r", "\r", kv::inbox::EncodeText("Desila se greška u fiskalizaciji!\r")}));
@@ -143,11 +143,11 @@ TEST_F(InboxTest, AFailureEndsTheTickWithItsMessageAndTheNextTickGoesOn) {
     Drop(dirs.in, "G1");
     Drop(dirs.in, "G2");
     sim.injectFault("GET", "/api/attention", kv::sim::Fault::httpStatus(503, "{}"), 1);
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     int answered = fs::exists(dirs.out / "G1.kvr") + fs::exists(dirs.out / "G2.kvr");
     EXPECT_EQ(answered, 1) << "the run stops after the failed file";
     EXPECT_EQ(ctx->watcher().queue().size(), 1u);
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_TRUE(fs::exists(dirs.out / "G1.kvr") && fs::exists(dirs.out / "G2.kvr"));
     EXPECT_TRUE(ctx->watcher().queue().empty());
 }
@@ -158,13 +158,13 @@ TEST_F(InboxTest, AFileStillBeingWrittenWaitsAndOthersGoFirst) {
     writing << "Invoice#0#invoiceType#0\r\n";
     writing.flush();
     Drop(dirs.in, "R1");
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_TRUE(fs::exists(dirs.out / "R1.kvr"));
     EXPECT_FALSE(fs::exists(dirs.out / "W1.kvr"));
     EXPECT_EQ(ctx->watcher().queue(), (std::vector<std::string>{"W1.kvr"}));
     writing << KvrText("W1").substr(25);
     writing.close();
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_EQ(result("W1").size(), 3u);
     EXPECT_EQ(signedTimes("W1"), 1);
 }
@@ -173,7 +173,7 @@ TEST_F(InboxTest, AnUnwritableOutputFolderStopsPollingAndKeepsTheFile) {
     start();
     fs::remove_all(dirs.out);
     Drop(dirs.in, "U1");
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_TRUE(fs::exists(dirs.in / "U1.kvr"));
     EXPECT_FALSE(ctx->watcher().enabled());
     ASSERT_FALSE(prompter.texts().empty());
@@ -182,7 +182,7 @@ TEST_F(InboxTest, AnUnwritableOutputFolderStopsPollingAndKeepsTheFile) {
     // Once the folder is back, "Start" answers the file without signing it again.
     fs::create_directories(dirs.out);
     ctx->watcher().setEnabled(true);
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_EQ(result("U1").size(), 3u);
     EXPECT_FALSE(fs::exists(dirs.in / "U1.kvr"));
     EXPECT_EQ(signedTimes("U1"), 1);
@@ -198,7 +198,7 @@ TEST_F(InboxTest, FilesLeftFromAnEarlierRunAreAnsweredWithoutASecondSignature) {
         Drop(dirs.in, "L1");
         first.watcher().StartUp();
         first.watcher().setQueueText("L1.kvr");
-        ASSERT_TRUE(first.watcher().BtPreuzmiPodatkeClick()) << ::testing::PrintToString(quiet.texts());
+        ASSERT_TRUE(first.watcher().LoadNext()) << ::testing::PrintToString(quiet.texts());
         first.fisk().onResultStep = nullptr;
         first.fisk().Fiscalize();
         ASSERT_EQ(first.fisk().FiskGreska, "");
@@ -207,7 +207,7 @@ TEST_F(InboxTest, FilesLeftFromAnEarlierRunAreAnsweredWithoutASecondSignature) {
     ASSERT_TRUE(fs::exists(dirs.in / "L1.kvr"));
     Drop(dirs.in, "L2");              // dropped while Kovira was down
     start();
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_EQ(result("L1").size(), 3u);
     EXPECT_NE(result("L1")[0], "\r");
     EXPECT_EQ(signedTimes("L1"), 1);
@@ -282,7 +282,7 @@ TEST_F(InboxTest, TheServiceSurvivesBeingKilledWithoutLosingOrRepeatingAnInvoice
 TEST_F(InboxTest, AFileIsNeverAnsweredWithAnotherSalesSignature) {
     start();
     Drop(dirs.in, "VICTIM");
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     const std::string victimNumber = result("VICTIM").at(0);
     ASSERT_NE(victimNumber, "\r");
     fs::remove(dirs.out / "VICTIM.kvr");  // the producer collected its answer
@@ -292,7 +292,7 @@ TEST_F(InboxTest, AFileIsNeverAnsweredWithAnotherSalesSignature) {
     // encoded, so the device does not answer for "VICTIM".
     DropAs(dirs.in, "left.kvr", "VICTIM?x=1", "Sok");
     start();
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     ASSERT_EQ(result("VICTIM?x=1").size(), 3u);
     EXPECT_NE(result("VICTIM?x=1")[0], victimNumber);
     EXPECT_EQ(signedTimes("VICTIM?x=1"), 1);
@@ -300,21 +300,21 @@ TEST_F(InboxTest, AFileIsNeverAnsweredWithAnotherSalesSignature) {
     // The same id again for another sale: refused without a word to the device.
     sim.clearRequests();
     DropAs(dirs.in, "again.kvr", "VICTIM", "Sok");
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_EQ(result("VICTIM"), (std::vector<std::string>{"\r", "\r", Encoded(kv::device::msg::kRequestIdReused) + "\r"}));
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_EQ(signedTimes("VICTIM"), 1);
 
     // The same sale again is answered from Kovira's record, with its own number.
     Drop(dirs.in, "VICTIM");
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_EQ(result("VICTIM").at(0), victimNumber);
     EXPECT_TRUE(sim.requests().empty());
 
     // A refusal never replaces an answer the producer has not collected yet:
     // that file waits, and the operator hears why.
     DropAs(dirs.in, "third.kvr", "VICTIM", "Voda");
-    ctx->watcher().Timer1Timer();
+    ctx->watcher().Tick();
     EXPECT_EQ(result("VICTIM").at(0), victimNumber);
     EXPECT_TRUE(fs::exists(dirs.in / "third.kvr"));
     EXPECT_FALSE(ctx->watcher().enabled());
@@ -328,7 +328,7 @@ TEST_F(InboxTest, ARequestIdThatCannotBeSentFailsItsFileAloneAndTheQueueGoesOn) 
     DropAs(dirs.in, "b2.kvr", "a/b");
     DropAs(dirs.in, "b3.kvr", std::string(300, 'Q'));
     Drop(dirs.in, "G1");
-    for (int tick = 0; tick < 4; ++tick) ctx->watcher().Timer1Timer();
+    for (int tick = 0; tick < 4; ++tick) ctx->watcher().Tick();
     for (const char* bad : {"b1", "b2", "b3"}) {
         EXPECT_EQ(result(bad), (std::vector<std::string>{"\r", "\r", Encoded(kv::device::msg::kBadRequestId) + "\r"}))
             << bad << ": answered under the name it came in";
@@ -350,7 +350,7 @@ TEST_F(InboxTest, TheServiceAsksAboutALostAnswerUntilTheDeviceSaysAndNeverGuesse
     {
         start();
         Drop(dirs.in, "VICTIM");
-        ctx->watcher().Timer1Timer();
+        ctx->watcher().Tick();
         ASSERT_EQ(result("VICTIM").size(), 3u);
         ctx.reset();
     }

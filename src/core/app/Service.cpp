@@ -82,7 +82,7 @@ int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop
         const auto tickStart = steady_clock::now();
         w.setEnabled(true);  // nobody is there to press "Start"
         try {
-            w.Timer1Timer();
+            w.Tick();
         } catch (const std::exception& e) {
             out << "kovira: error: " << LogSafe(e.what()) << std::endl;
         }

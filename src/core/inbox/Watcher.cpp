@@ -178,7 +178,7 @@ void Watcher::StartUp() {
     setEnabled(true);
 }
 
-void Watcher::Timer1Timer() {
+void Watcher::Tick() {
     if (!enabled_ || busy_ || fisk_.busy()) return;
     Flag running(busy_);
     auto s = settings_();
@@ -294,7 +294,7 @@ void Watcher::processQueue() {
     }
 }
 
-bool Watcher::BtPreuzmiPodatkeClick() {
+bool Watcher::LoadNext() {
     if (queue_.empty()) return false;
     std::string name = queue_.front();
     if (!IsKvr(name)) return false;  // ".inp" is the cash register's road; other lines name no file

@@ -2,8 +2,8 @@
 // The input folder watcher: on every tick it lists the input folder, queues
 // the new ".kvr" files, and takes the queue one file at a time through the
 // load step and the fiscalisation run, answering each with a result file in
-// the output folder and retiring the input file. Used by the window (a
-// QTimer drives Timer1Timer) and by the headless service (a plain loop).
+// the output folder and retiring the input file. Used by the window (its
+// poll timer ticks it) and by the headless service (file events and a poll).
 #include <chrono>
 #include <functional>
 #include <map>
@@ -50,9 +50,9 @@ public:
 
     // One poll and the processing of the queue (a tick that arrives during a
     // run does nothing).
-    void Timer1Timer();
+    void Tick();
     // The load step on line 0 of the queue; true when a file was loaded.
-    bool BtPreuzmiPodatkeClick();
+    bool LoadNext();
     // The result step, run by the fiscalisation run after the answer.
     void ResultStep();
 

@@ -97,7 +97,7 @@ void TGlavnaFisk::showQueue() {
 
 void TGlavnaFisk::Timer1Timer() {
     try {
-        ctx_.watcher().Timer1Timer();
+        ctx_.watcher().Tick();
     } catch (const std::exception& e) {
         ctx_.prompter.message(e.what(), kv::MsgKind::Error);
     }
@@ -106,7 +106,7 @@ void TGlavnaFisk::Timer1Timer() {
 
 void TGlavnaFisk::RGTimerClick(int index) { ctx_.watcher().setEnabled(index == 0); }
 
-void TGlavnaFisk::BtPreuzmiPodatkeClick() { ctx_.watcher().BtPreuzmiPodatkeClick(); }
+void TGlavnaFisk::BtPreuzmiPodatkeClick() { ctx_.watcher().LoadNext(); }
 
 void TGlavnaFisk::Button6Click() {
     QString dir = QFileDialog::getExistingDirectory(this, "InputFolder",
