@@ -100,6 +100,8 @@ int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop
         }
     }
     out << "kovira: service stopped" << std::endl;
+    ctx.onLog = nullptr;  // `out` may not outlive the context
+    w.onLog = nullptr;
     return 0;
 }
 

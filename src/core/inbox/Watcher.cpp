@@ -129,6 +129,8 @@ void Watcher::changed() {
 }
 
 void Watcher::setEnabled(bool on) {
+    // "Start" pressed again in the window: a folder problem that remains is told again.
+    if (on && !enabled_ && !skipBadFiles) lastTrouble_.clear();
     if (enabled_ == on) return;
     enabled_ = on;
     if (onEnabledChanged) onEnabledChanged(on);

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "util/Prompter.h"
+#include "util/SafeText.h"
 
 namespace kv {
 
@@ -13,15 +14,15 @@ public:
     explicit LogPrompter(std::ostream& out = std::cerr, bool confirmAnswer = false)
         : out_(out), answer_(confirmAnswer) {}
     void message(const std::string& text, MsgKind kind) override {
-        out_ << "kovira: " << Label(kind) << text << std::endl;
+        out_ << "kovira: " << Label(kind) << LogSafe(text) << std::endl;
     }
     bool confirm(const std::string& text, MsgKind) override {
-        out_ << "kovira: " << text << " -> " << (answer_ ? "Yes" : "No") << std::endl;
+        out_ << "kovira: " << LogSafe(text) << " -> " << (answer_ ? "Yes" : "No") << std::endl;
         return answer_;
     }
     std::optional<std::string> input(const std::string& caption, const std::string& prompt,
                                      const std::string&) override {
-        out_ << "kovira: " << caption << ": " << prompt << " -> cancelled" << std::endl;
+        out_ << "kovira: " << LogSafe(caption) << ": " << LogSafe(prompt) << " -> cancelled" << std::endl;
         return std::nullopt;
     }
 
