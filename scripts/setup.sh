@@ -12,7 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   rapidjson-dev libfmt-dev libsqlite3-dev libsqlitecpp-dev libsodium-dev libcurl4-openssl-dev libcpp-httplib-dev
   libqrencode-dev libcups2-dev cups-daemon cups-client poppler-utils
-  fonts-dejavu-core
+  fonts-dejavu-core dpkg-dev
 )
 
 missing=()
