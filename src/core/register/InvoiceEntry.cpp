@@ -29,6 +29,7 @@ void ArticleList::Load(TDMGlavni& db) {
     filtered_ = false;
     shown_.clear();
     current_ = rows_.empty() ? -1 : 0;
+    ++version_;
 }
 
 void ArticleList::SetFilter(const std::string& text) {
@@ -38,6 +39,7 @@ void ArticleList::SetFilter(const std::string& text) {
     for (std::size_t i = 0; i < rows_.size(); ++i)
         if (needle.empty() || foldedOpis_[i].find(needle) != std::string::npos) shown_.push_back(i);
     current_ = shown_.empty() ? -1 : 0;
+    ++version_;
 }
 
 void ArticleList::ClearFilter() {
@@ -47,6 +49,7 @@ void ArticleList::ClearFilter() {
     filtered_ = false;
     shown_.clear();
     current_ = rows_.empty() ? -1 : static_cast<int>(row);
+    ++version_;
 }
 
 void ArticleList::setCurrent(int shownIndex) {

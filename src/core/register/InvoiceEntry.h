@@ -38,6 +38,8 @@ public:
     void SetFilter(const std::string& text);
     void ClearFilter();
     bool filtered() const { return filtered_; }
+    // Changes whenever the rows shown change (load, filter on or off).
+    std::uint64_t version() const { return version_; }
 
     // The current row (-1 when the list is empty).
     int current() const { return current_; }
@@ -65,6 +67,7 @@ private:
     std::vector<std::size_t> shown_;
     bool filtered_ = false;
     int current_ = -1;
+    std::uint64_t version_ = 0;
 };
 
 enum class RowState { Browse, Insert, Edit };

@@ -553,9 +553,10 @@ void TRacuni::refresh() {
 
     linesModel_->reset();
     if (e.currentLine() >= 0) DBGridStavkeRac_->setCurrentIndex(linesModel_->index(e.currentLine(), 0));
-    if (articleModel_->rowCount() != static_cast<int>(e.articles().size()) || e.articles().filtered() ||
-        DBGridArtikli_->currentIndex().row() != e.articles().current())
-        if (articleModel_->rowCount() != static_cast<int>(e.articles().size())) articleModel_->reset();
+    if (shownArticles_ != e.articles().version()) {
+        shownArticles_ = e.articles().version();
+        articleModel_->reset();
+    }
     if (e.articles().current() >= 0) {
         const QModelIndex ai = articleModel_->index(e.articles().current(), 0);
         if (DBGridArtikli_->currentIndex() != ai) {

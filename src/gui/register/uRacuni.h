@@ -5,6 +5,7 @@
 // the keys F2 .. F11 and the numeric pad reach it through the main window,
 // which presses the command bar's buttons.
 #include <QPointer>
+#include <cstdint>
 #include <QWidget>
 #include <memory>
 
@@ -96,6 +97,7 @@ private:
     QButtonGroup* RGTipRacuna_ = nullptr;
     QPointer<TPopust> popust_;
     bool refreshing_ = false;
+    std::uint64_t shownArticles_ = ~std::uint64_t(0);  // version of the article list on screen
     bool preskociFilter_ = false;  // PreskociFilter: the next filter change is an arrow key's
 };
 
