@@ -354,7 +354,6 @@ void TRacuni::build() {
     for (QWidget* w : std::initializer_list<QWidget*>{LEBarkod, LESifra, LENaziv, LEOpis, DBOpis, DBKol, DBCijena,
                                                       DBIznos, DBPlaceno_, DatumRada})
         w->installEventFilter(this);
-    connect(LENaziv, &QLineEdit::textEdited, this, [] {});
     connect(LEOpis, &QLineEdit::textChanged, this, [this](const QString& t) {
         if (!entry_) return;
         if (preskociFilter_) {
