@@ -64,5 +64,8 @@ EOT
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   "$BUILD/kovira" --service
 else
+  # With a screen Kovira opens on the cash register, ready to sell.
+  set_key Kasa AutoStart 1
+  echo "run: cash register: F2 new invoice, scan or type a barcode (e.g. 3870000000011), Enter, F3 confirm and sign"
   "$BUILD/kovira" "$@"
 fi

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -35,6 +36,7 @@
 #include "register/Login.h"
 #include "register/uDMGlavni.h"
 #include "register/uLogin.h"
+#include "register/uRacuni.h"
 #include "util/Prompter.h"
 
 namespace kv::gui {
@@ -474,86 +476,29 @@ void TGlavnaFisk::buildKasaPage(QWidget* page) {
 
 void TGlavnaFisk::buildInvoicePage(QWidget* page) {
     auto* v = new QVBoxLayout(page);
-    auto* head = new QHBoxLayout();
-    head->addWidget(new QLabel("Datum rada", page));
-    DatumRada_ = new QDateEdit(page);
-    DatumRada_->setObjectName("DatumRada");
-    DatumRada_->setCalendarPopup(true);
-    kasaBaf_->bindDateEdit(DatumRada_, "Datum");
-    head->addWidget(DatumRada_);
-    head->addWidget(new QLabel("Kasir", page));
-    DBKasir_ = new QComboBox(page);
-    DBKasir_->setObjectName("DBKasir");
-    DBKasir_->setMinimumWidth(160);
-    head->addWidget(DBKasir_);
-    head->addStretch();
-    v->addLayout(head);
-
-    // Search edits are placed by hand: their positions follow which are shown.
-    searchPanel_ = new QWidget(page);
-    searchPanel_->setObjectName("PanelPretraga");
-    searchPanel_->setMinimumHeight(26);
-    LEBarkod_ = Edit(searchPanel_, "LEBarkod");
-    LEBarkod_->setPlaceholderText("Barkod");
-    LESifra_ = Edit(searchPanel_, "LESifra");
-    LESifra_->setPlaceholderText("Šifra");
-    LENaziv_ = Edit(searchPanel_, "LENaziv");
-    LENaziv_->setPlaceholderText("Naziv");
-    LEOpis_ = Edit(searchPanel_, "LEOpis");
-    LEOpis_->setPlaceholderText("Filter naziv / šifra");
-    LblOpis_ = new QLabel("Opis", searchPanel_);
-    DBOpis_ = Edit(searchPanel_, "DBOpis");
-    int x = 4;
-    for (auto [e, w] : {std::pair{LEBarkod_, 120}, std::pair{LESifra_, 80}, std::pair{LENaziv_, 200},
-                        std::pair{LEOpis_, 160}, std::pair{DBOpis_, 200}}) {
-        e->setGeometry(x, 2, w, 22);
-        x += w + 1;
-    }
-    v->addWidget(searchPanel_);
-
-    auto* line = new QHBoxLayout();
-    line->addWidget(new QLabel("Cijena", page));
-    DBCijena_ = Edit(page, "DBCijena");
-    line->addWidget(DBCijena_);
-    LblNaStanju_ = new QLabel("Na stanju", page);
-    LblNaStanju_->setObjectName("LblNaStanju");
-    DBZaliha_ = Edit(page, "DBZaliha");
-    DBZaliha_->setReadOnly(true);
-    line->addWidget(LblNaStanju_);
-    line->addWidget(DBZaliha_);
-    line->addStretch();
-    v->addLayout(line);
-    v->addStretch();
-
-    auto* panel = new QWidget(page);
-    panel->setObjectName("PanelKasaKom");
-    auto* grid = new QGridLayout(panel);
-    struct S {
-        const char* name;
-        const char* caption;
-    } buttons[] = {{"SBNoviRacun", "F2 Novi_račun"},     {"SBStornoRac", "Shift+F2 Storno_račun"},
-                   {"SBPotvrdiRacun", "F3 Potvrda"},     {"SBBrisiRacun", "F4 Briši_račun"},
-                   {"SBKupac", "F5 Kupac"},              {"SBPlacanje", "F6 Plaćanje"},
-                   {"SBKasir", "F7 Kasir"},              {"SBPlaceno", "F8 Plaćeno"},
-                   {"SBPrintRacun", "F9 Print"},         {"SBRabat", "F10 Rabat"},
-                   {"SBSpisakRacuna", "F11 Računi"},     {"SBDodajSt", "+ Dodaj"},
-                   {"SBBrisiSt", "- Briši"},             {"SBPutaKol", "* kom"},
-                   {"SBKolRucno", "/ količina"}};
-    int i = 0;
-    for (const auto& b : buttons) {
-        auto* sb = new QToolButton(panel);
-        sb->setObjectName(b.name);
-        sb->setText(QString::fromUtf8(b.caption));
-        sb->setFocusPolicy(Qt::NoFocus);
-        sb->setMinimumSize(96, 44);
-        grid->addWidget(sb, i / 8, i % 8);
-        ++i;
-    }
-    // Step 5 of the start-up: captions break at blanks, "_" shows as a blank.
-    for (auto* sb : panel->findChildren<QToolButton*>())
-        sb->setText(Q(kv::SpeedButtonCaption(sb->text().toStdString())));
-    connect(panel->findChild<QToolButton*>("SBKasir"), &QToolButton::clicked, this, &TGlavnaFisk::SBKasirClick);
-    v->addWidget(panel);
+    v->setContentsMargins(0, 0, 0, 0);
+    // Scrolled rather than widening the window when a large font or zoom
+    // makes the page wider than the screen.
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName("ScrollRacuni");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    racuni_ = new TRacuni(ctx_, *kasaBaf_, scroll);
+    scroll->setWidget(racuni_);
+    v->addWidget(scroll);
+    DatumRada_ = racuni_->DatumRada;
+    DBKasir_ = racuni_->DBKasir;
+    searchPanel_ = racuni_->searchPanel;
+    LEBarkod_ = racuni_->LEBarkod;
+    LESifra_ = racuni_->LESifra;
+    LENaziv_ = racuni_->LENaziv;
+    LEOpis_ = racuni_->LEOpis;
+    LblOpis_ = racuni_->LblOpis;
+    DBOpis_ = racuni_->DBOpis;
+    DBCijena_ = racuni_->DBCijena;
+    DBZaliha_ = racuni_->DBZalihe;
+    LblNaStanju_ = racuni_->LblNaStanju;
+    connect(racuni_->findChild<QToolButton*>("SBKasir"), &QToolButton::clicked, this, &TGlavnaFisk::SBKasirClick);
 }
 
 void TGlavnaFisk::SBKasirClick() {
@@ -679,6 +624,7 @@ void TGlavnaFisk::StartUp() {
     // Step 18: search edits and the window font.
     applyFontSize();
     layOutSearchEdits();
+    racuni_->StartUp();
 
     // Steps 19 to 21.
     kv::AppContext::Run(ctx_.hooks.inputWatcherStartup);

@@ -35,6 +35,7 @@ class DeviceClient;
 namespace kv::gui {
 
 class RecordBinder;
+class TRacuni;
 
 class TGlavnaFisk : public QMainWindow {
     Q_OBJECT
@@ -160,6 +161,7 @@ private:
                 *ToolButton6_ = nullptr;
     QGroupBox* GBSetupPOS_ = nullptr;
     QWidget *conversionGroup_ = nullptr, *qrGroup_ = nullptr, *imageWidth_ = nullptr, *fontBox_ = nullptr;
+    TRacuni* racuni_ = nullptr;  // the "Računi" page
     QWidget* searchPanel_ = nullptr;
     QLineEdit *LEBarkod_ = nullptr, *LESifra_ = nullptr, *LENaziv_ = nullptr, *LEOpis_ = nullptr,
               *DBOpis_ = nullptr, *DBCijena_ = nullptr, *DBZaliha_ = nullptr;
