@@ -105,7 +105,7 @@ TEST_F(RegisterFile, FirstStartCreatesTheTwelveTablesWithTheirExactDeclarations)
     SQLite::Statement idx(db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL ORDER BY name");
     std::vector<std::string> names;
     while (idx.executeStep()) names.push_back(idx.getColumn(0).getString());
-    EXPECT_EQ(names, (std::vector<std::string>{"BarkodArtikl", "DokuStatus", "PromArtikl"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"BarkodArtikl", "DokuDatum", "DokuStatus", "PromArtikl"}));
 }
 
 TEST_F(RegisterFile, LaterStartsChangeNothingInTheFileAndKeepItsData) {

@@ -139,7 +139,9 @@ std::string MakeScript(const std::vector<Table>& tables) {
         // stock of one article in one year, read from the index alone
         "CREATE INDEX IF NOT EXISTS PromArtikl ON Prom (Artikl, DokuGodina, KolUlaz, KolIzlaz);\n"
         // the barcodes of an article (the article search list joins on it)
-        "CREATE INDEX IF NOT EXISTS BarkodArtikl ON Barkod (Artikl);\n";
+        "CREATE INDEX IF NOT EXISTS BarkodArtikl ON Barkod (Artikl);\n"
+        // the overviews take the documents of a date range
+        "CREATE INDEX IF NOT EXISTS DokuDatum ON Doku (Datum, UI);\n";
     return s;
 }
 

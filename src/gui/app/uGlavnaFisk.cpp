@@ -451,7 +451,7 @@ void TGlavnaFisk::buildKasaPage(QWidget* page) {
     TabUlazi_ = addPage(PgCtrKasa_, "TabUlazi", "Ulazi");
     TabSifarnici_ = addPage(PgCtrKasa_, "TabSifarnici", "Šifarnici");
     TabParametriKase_ = addPage(PgCtrKasa_, "TabParametriKase", "Parametri");
-    addPage(PgCtrKasa_, "KasaPregled", "Pregledi");
+    QWidget* pregledi = addPage(PgCtrKasa_, "KasaPregled", "Pregledi");
     TabImport_ = addPage(PgCtrKasa_, "TabImport", "Import");
     addPage(PgCtrKasa_, "TabServer", "Server");
 
@@ -472,6 +472,7 @@ void TGlavnaFisk::buildKasaPage(QWidget* page) {
     });
     buildInvoicePage(TabRacuni_);
     buildParametersPage(TabParametriKase_);
+    buildGoodsPages(TabUlazi_, pregledi);
 }
 
 void TGlavnaFisk::buildInvoicePage(QWidget* page) {

@@ -115,6 +115,7 @@ private:
     void buildKasaPage(QWidget* page);
     void buildInvoicePage(QWidget* page);
     void buildParametersPage(QWidget* page);
+    void buildGoodsPages(QWidget* ulazi, QWidget* pregledi);  // uGlavnaFiskGoods.cpp
     void buildLastInvoicePage(QWidget* page);
     void buildDeviceLogs(QWidget* box);
     void buildPrintTools(QWidget* page);
