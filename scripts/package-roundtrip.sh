@@ -114,4 +114,6 @@ for m in proc sys dev; do mountpoint -q "$chroot_dir/$m" || mount --bind "/$m" "
 trap 'for m in proc sys dev; do umount "$chroot_dir/$m" 2>/dev/null || true; done; rm -rf "$out"' EXIT
 cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf" 2>/dev/null || true
 chroot "$chroot_dir" apt-get update -qq
+# systemctl is what an administrator enables the unit with.
+DEBIAN_FRONTEND=noninteractive chroot "$chroot_dir" apt-get install -y -qq --no-install-recommends systemd >/dev/null
 chroot "$chroot_dir" bash /tmp/kovira-rt/roundtrip.sh --inside /tmp/kovira-rt/a.deb /tmp/kovira-rt/b.deb

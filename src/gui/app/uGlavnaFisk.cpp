@@ -32,6 +32,7 @@
 
 #include "app/AppContext.h"
 #include "app/AppTexts.h"
+#include "inbox/FolderEvents.h"
 #include "app/RecordBinder.h"
 #include "register/Login.h"
 #include "register/uDMGlavni.h"

@@ -4,6 +4,8 @@
 // and the keyboard routing of the cash register. A view over AppContext.
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
+#include <string>
 
 class QButtonGroup;
 class QTabWidget;
@@ -30,7 +32,11 @@ class AppContext;
 namespace device {
 class DeviceClient;
 }
+namespace inbox {
+class FolderEvents;
+}
 }  // namespace kv
+class QSocketNotifier;
 
 namespace kv::gui {
 
@@ -130,6 +136,7 @@ private:
     void fillFontList();
     void showDeviceLog(const kv::device::DeviceClient& client);
     void applyScanTime(int64_t ms);
+    void watchInputFolder();
     void showCarriers();
     void showTotals();
     void refreshRootList();
@@ -185,6 +192,10 @@ private:
     QPlainTextEdit *MemoJournal_ = nullptr, *MemoURL_ = nullptr, *MemoPng_ = nullptr;
     QLabel* ImgReceipt_ = nullptr;
     int64_t scanTimeMs_ = 500;  // ScanTime in force; 0: no timed polling
+    // Files appearing in the input folder wake the watcher at once.
+    std::unique_ptr<kv::inbox::FolderEvents> folderEvents_;
+    QSocketNotifier* folderNotifier_ = nullptr;
+    std::string watchedFolder_;
     QComboBox *CBCommand_ = nullptr, *CBRootElement_ = nullptr;
     QTableView *DBGResponse_ = nullptr, *DBGItems_ = nullptr, *DBGPayment_ = nullptr, *DBGTaxItems_ = nullptr;
     QLabel *LblUkupnoRacun_ = nullptr, *LblUkupnoPlaceno_ = nullptr, *LblPovrat_ = nullptr, *LblPorez_ = nullptr,

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -18,6 +19,7 @@
 #include "app/AppContext.h"
 #include "app/RecordBinder.h"
 #include "app/uGlavnaFisk.h"
+#include "inbox/FolderEvents.h"
 #include "util/MemTableModel.h"
 #include "util/Prompter.h"
 
@@ -67,10 +69,14 @@ void TGlavnaFisk::wireInbox() {
     connect(Memo1_, &QPlainTextEdit::textChanged, this, [this] {
         if (!showingQueue_) ctx_.watcher().setQueueText(Memo1_->toPlainText().toStdString());
     });
-    ctx_.settings.onScanTimeChanged = [this](int64_t ms) { applyScanTime(ms); };
+    ctx_.settings.onScanTimeChanged = [this](int64_t ms) {
+        applyScanTime(ms);
+        watchInputFolder();  // the folder may have changed with the same save
+    };
     ctx_.hooks.inputWatcherStartup.push_back([this] {
         applyScanTime(ctx_.settings.Bafer.integer("ScanTime"));
         ctx_.watcher().StartUp();
+        watchInputFolder();
     });
     if (auto* b = findChild<QToolButton*>("Button6")) connect(b, &QToolButton::clicked, this, &TGlavnaFisk::Button6Click);
     if (auto* b = findChild<QToolButton*>("Button7")) connect(b, &QToolButton::clicked, this, &TGlavnaFisk::Button7Click);
@@ -85,6 +91,23 @@ void TGlavnaFisk::applyScanTime(int64_t ms) {
     }
     Timer1_->setInterval(static_cast<int>(std::min<int64_t>(ms, 24LL * 3600 * 1000)));
     if (ctx_.watcher().enabled()) Timer1_->start();
+}
+
+void TGlavnaFisk::watchInputFolder() {
+    const std::string folder = ctx_.settings.Bafer.text("InputFolder");
+    if (folder == watchedFolder_ && folderEvents_) return;
+    delete folderNotifier_;
+    folderNotifier_ = nullptr;
+    folderEvents_.reset();
+    watchedFolder_ = folder;
+    if (folder.empty()) return;
+    folderEvents_ = std::make_unique<kv::inbox::FolderEvents>(folder);
+    if (!folderEvents_->ok()) return;  // a network folder without events: the poll finds its files
+    folderNotifier_ = new QSocketNotifier(folderEvents_->fd(), QSocketNotifier::Read, this);
+    connect(folderNotifier_, &QSocketNotifier::activated, this, [this] {
+        // A run under way picks the new files up with its queue; otherwise tick now.
+        if (folderEvents_->drain() && ctx_.watcher().enabled()) Timer1Timer();
+    });
 }
 
 void TGlavnaFisk::showQueue() {
