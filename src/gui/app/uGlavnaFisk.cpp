@@ -32,6 +32,8 @@
 #include "app/AppContext.h"
 #include "app/AppTexts.h"
 #include "app/RecordBinder.h"
+#include "app/uBlagajna.h"
+#include "app/uScanIP.h"
 #include "register/Login.h"
 #include "register/uDMGlavni.h"
 #include "register/uLogin.h"
@@ -91,6 +93,7 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
     buildSetupPage(TabSetup_);
     buildKasaPage(TabKasa_);
     buildLastInvoicePage(TabRacun_);
+    new TBlagajna(ctx_, TabBlagajna_, TabReport_, this);
     wireDevice();
     wireInbox();
     wirePrinting();
@@ -252,6 +255,7 @@ void TGlavnaFisk::buildDevicePage(QWidget* page) {
     CBVLPFR_->setObjectName("CBVLPFR");
     form->addRow(CBTest_);
     form->addRow(CBVLPFR_);
+    form->addRow(new TScanIP(ctx_, box));
     box->setMaximumWidth(420);
     outer->addWidget(box, 0, Qt::AlignTop);
     auto* logs = new QWidget(page);
