@@ -21,7 +21,7 @@ std::string Answer(const std::string& messages) {
 }
 
 // One fiscalisation of a two-mark invoice against scripted answers.
-struct Run {
+struct RunRig {
     FT transport;
     DeviceSettings device{"http://127.0.0.1", "7000", "tok", "1234", false};
     DeviceClient client{transport, [this] { return device; }};
@@ -29,7 +29,7 @@ struct Run {
     RunSettings run;
     Fiscalizer fisk{client, model, [this] { return run; }};
 
-    Run(std::vector<HttpResult> answers, bool testMode = false) {
+    RunRig(std::vector<HttpResult> answers, bool testMode = false) {
         device.test = run.testMode = testMode;
         model.Invoice.append();
         model.Invoice.field("invoiceType").setValue(Value(int64_t{0}));
@@ -49,7 +49,7 @@ const HttpResult kAttention = FT::answer(200, "{}");
 const HttpResult kStatus = FT::answer(200, R"({"isPinRequired":false})");
 
 std::string Fiscalize(const std::string& messages, bool testMode) {
-    Run r({kAttention, kStatus, FT::answer(200, Answer(messages)), FT::answer(404, "{}")}, testMode);
+    RunRig r({kAttention, kStatus, FT::answer(200, Answer(messages)), FT::answer(404, "{}")}, testMode);
     return r.fisk.FiskGreska;
 }
 }  // namespace
@@ -130,10 +130,10 @@ TEST(DeviceAnswers, AFailedRunIsToldWithTheWordsOfTheStepThatFailed) {
          "Ne mogu pročitati status uredjaja!", "Ne mogu pročitati status uredjaja!\nНеовлашћен приступ"},
     };
     for (const auto& c : cases) {
-        Run r(c.answers);
+        RunRig r(c.answers);
         EXPECT_EQ(r.fisk.FiskGreska, c.fiskGreska) << c.what << ": the result file's text stays as it is";
         EXPECT_EQ(FailureWithDeviceWords(r.fisk, r.client), c.shown) << c.what;
     }
-    Run signedRun({kAttention, kStatus, FT::answer(200, Answer("Uspješno"))});
+    RunRig signedRun({kAttention, kStatus, FT::answer(200, Answer("Uspješno"))});
     EXPECT_EQ(FailureWithDeviceWords(signedRun.fisk, signedRun.client), "");
 }
