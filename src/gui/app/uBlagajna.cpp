@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -116,6 +118,9 @@ void TBlagajna::buildBlagajna(QWidget* page) {
     DBDepozit_->setObjectName("DBDepozit");
     DBDepozit_->setAlignment(Qt::AlignRight);
     DBDepozit_->setMaximumWidth(140);
+    // A fixed-point amount with two decimals; either separator may be typed.
+    DBDepozit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(R"(^\d{0,12}([.,]\d{0,2})?$)"), DBDepozit_));
     // Shown as "########0.00" once typed.
     connect(DBDepozit_, &QLineEdit::editingFinished, this, [this] {
         const char sep = kv::platform::DecimalSeparator();
