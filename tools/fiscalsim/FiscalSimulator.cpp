@@ -801,7 +801,7 @@ struct FiscalSimulator::Impl {
         key(w, "printed");
         w.Bool(print);
         key(w, "messages");
-        str(w, kSuccessCyrillic);
+        str(w, cfg.successMessage);
         w.EndObject();
         return {200, sb.GetString()};
     }
@@ -823,9 +823,19 @@ struct FiscalSimulator::Impl {
         for (const SimInvoice& inv : invoices) {
             const std::string day = inv.sdcDateTime.substr(0, 10);
             if ((!from.empty() && day < from) || (!to.empty() && day > to)) continue;
-            out += inv.invoiceNumber + "," + std::to_string(inv.invoiceType) + "," +
-                   std::to_string(inv.transactionType) + "," + inv.sdcDateTime + "," +
-                   formatDecimal(inv.totalAmount, 2, 2, '.') + "\r\n";
+            static const char* const kInvoiceWords[] = {"Normal", "Proforma", "Copy", "Training", "Advance"};
+            const bool words = cfg.listTypeWords && inv.invoiceType >= 0 && inv.invoiceType <= 4;
+            out += inv.invoiceNumber + "," +
+                   (words ? std::string(kInvoiceWords[inv.invoiceType]) : std::to_string(inv.invoiceType)) + "," +
+                   (words ? std::string(inv.transactionType == 1 ? "Refund" : "Sale")
+                          : std::to_string(inv.transactionType)) +
+                   "," + inv.sdcDateTime + "," + formatDecimal(inv.totalAmount, 2, 2, '.') + "\r\n";
+        }
+        if (cfg.listAsJsonString) {
+            rapidjson::StringBuffer sb;
+            Writer w(sb);
+            str(w, out);
+            return {200, sb.GetString()};
         }
         return {200, out, kText};
     }
@@ -895,9 +905,10 @@ struct FiscalSimulator::Impl {
             reply = {fault.status, fault.body.empty() ? messageBody("Грешка уређаја") : fault.body};
         } else {
             AnswerStyle style;
+            std::lock_guard lock(mu);
+            style.messages = cfg.successMessage;
             if (faulty && fault.kind == FaultKind::NoMessages) style.omitMessages = true;
             if (faulty && fault.kind == FaultKind::LatinSuccess) style.messages = "Success";
-            std::lock_guard lock(mu);
             const std::string expected = rtrim("Bearer " + cfg.token);
             if (!req.has_header("Authorization") || rtrim(req.get_header_value("Authorization")) != expected ||
                 !route.tokenOk) {
@@ -937,8 +948,11 @@ FiscalSimulator::FiscalSimulator(Config config) : impl_(std::make_unique<Impl>()
 
 FiscalSimulator::~FiscalSimulator() { stop(); }
 
-int FiscalSimulator::start(int port) {
+int FiscalSimulator::start(int port, const std::string& host) {
     if (running()) throw std::logic_error("simulator already running");
+    in_addr parsed{};
+    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1 || (ntohl(parsed.s_addr) >> 24) != 127)
+        throw std::invalid_argument("the simulated device listens on loopback addresses only: " + host);
     bool images;
     {
         std::lock_guard lock(impl_->mu);
@@ -978,11 +992,11 @@ int FiscalSimulator::start(int port) {
 
     int bound;
     if (port == 0) {
-        bound = server->bind_to_any_port("127.0.0.1");
+        bound = server->bind_to_any_port(host);
     } else {
-        bound = server->bind_to_port("127.0.0.1", port) ? port : -1;
+        bound = server->bind_to_port(host, port) ? port : -1;
     }
-    if (bound <= 0) throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+    if (bound <= 0) throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
 
     {
         std::lock_guard lock(impl_->waitMu);

@@ -37,6 +37,14 @@ struct Config {
     // process has no Qt application yet, so a test that wants its own
     // QApplication creates it before start() (or turns this off).
     bool renderImages = true;
+    // "messages" of a signed invoice and of a report. Devices in the field
+    // also answer in Latin script ("Uspješno").
+    std::string successMessage = "Успешно";
+    // How the invoice list of a period is written: as the text itself or as
+    // one JSON string holding it; type fields as digit codes or as words
+    // ("Normal", "Advance", ...; "Sale", "Refund").
+    bool listAsJsonString = false;
+    bool listTypeWords = false;
     // One line per request served ("POST /api/invoices -> 200"); empty = quiet.
     std::function<void(const std::string&)> log;
 };
@@ -96,10 +104,13 @@ public:
     FiscalSimulator(const FiscalSimulator&) = delete;
     FiscalSimulator& operator=(const FiscalSimulator&) = delete;
 
-    // Listens on 127.0.0.1:port (0 = a free port) and returns the port.
-    // Throws std::runtime_error when the port cannot be bound. The device's
-    // state survives stop() and a later start().
-    int start(int port = 0);
+    // Listens on host:port (0 = a free port) and returns the port. The host
+    // must be a loopback address (127.0.0.0/8; Linux routes all of it to the
+    // loopback interface, so a device search can be tried on 127.0.0.0/24).
+    // Throws std::invalid_argument for another host and std::runtime_error
+    // when the port cannot be bound. The device's state survives stop() and
+    // a later start().
+    int start(int port = 0, const std::string& host = "127.0.0.1");
     void stop();
     bool running() const;
     int port() const;  // 0 when stopped

@@ -1,8 +1,10 @@
 // kovira-fiscalsim: the simulated fiscal device as a program of its own, for
 // the demo set-up and for trying Kovira by hand. Listens on 127.0.0.1 only.
 //
-//   kovira-fiscalsim [--port N] [--token T] [--pin P] [--no-pin] [--width 38|40] [--quiet]
+//   kovira-fiscalsim [--port N] [--token T] [--pin P] [--no-pin] [--width 38|40] [--latin] [--quiet]
 //
+// --latin answers signed invoices and reports with "Uspješno" (Latin script),
+// as some devices in the field do.
 // --port 0 (the default) picks a free port. Either way the program prints
 // "listening on 127.0.0.1:PORT" on standard output once it accepts requests,
 // logs one line per request on standard error, and stops on SIGINT or SIGTERM.
@@ -21,7 +23,8 @@ namespace {
 
 int usage(const char* why) {
     std::cerr << "kovira-fiscalsim: " << why << "\n"
-              << "usage: kovira-fiscalsim [--port N] [--token T] [--pin P] [--no-pin] [--width 38|40] [--quiet]\n";
+              << "usage: kovira-fiscalsim [--port N] [--token T] [--pin P] [--no-pin] [--width 38|40] [--latin] "
+                 "[--quiet]\n";
     return 2;
 }
 
@@ -63,6 +66,8 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!v || !parseInt(v, 38, 40, config.journalWidth) || config.journalWidth == 39)
                 return usage("--width is 38 or 40");
+        } else if (arg == "--latin") {
+            config.successMessage = "Uspješno";
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "--help" || arg == "-h") {

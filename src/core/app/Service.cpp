@@ -10,6 +10,7 @@
 
 #include "app/AppContext.h"
 #include "app/IniFile.h"
+#include "device/DeviceWords.h"
 #include "inbox/FolderEvents.h"
 #include "util/Prompter.h"
 #include "util/SafeText.h"
@@ -39,7 +40,7 @@ int FiscalizeSaved(AppContext& ctx, std::ostream& out) {
     }
     const std::string& failure = ctx.fisk().FiskGreska;
     if (!failure.empty()) {
-        out << "kovira: " << LogSafe(failure) << std::endl;
+        out << "kovira: " << LogSafe(device::FailureWithDeviceWords(ctx.fisk(), ctx.client1())) << std::endl;
         return 2;
     }
     const auto& inv = ctx.invoice.Invoice;
@@ -60,8 +61,9 @@ int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop
     for (const auto& e : ctx.invoice.Restore()) out << "kovira: " << LogSafe(e) << std::endl;
     for (device::DeviceClient* c : {&ctx.client1(), &ctx.client2()})
         c->onAfterExecute = [&out](const device::DeviceClient& client) {
+            const std::string words = device::DeviceRefusal(client.log().statusCode, client.log().rawText);
             out << "device: " << LogSafe(client.log().url) << " -> " << client.log().statusCode << " "
-                << LogSafe(client.log().statusText) << std::endl;
+                << LogSafe(client.log().statusText) << (words.empty() ? "" : ": " + LogSafe(words)) << std::endl;
         };
     // Every invoice here comes from an input file, which stays until its
     // result file is on disk; recovery goes through that file, the request

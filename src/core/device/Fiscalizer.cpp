@@ -61,7 +61,8 @@ bool Fiscalizer::pinStep(const RunSettings& s) {
 
 bool Fiscalizer::isSuccess(const RunSettings& s, const std::string& messages) const {
     std::string head = FirstChars(messages, 3);
-    return s.testMode ? head == "Suc" : (head == "Усп" || head == "Suc");
+    // Devices and test services in the field also answer in Latin script ("Uspješno", "Uspešno").
+    return s.testMode ? head == "Suc" : (head == "Усп" || head == "Usp" || head == "Suc");
 }
 
 // The device's answer (flattened) belongs to the sale in the model: its total

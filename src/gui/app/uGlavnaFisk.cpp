@@ -34,6 +34,8 @@
 #include "app/AppTexts.h"
 #include "inbox/FolderEvents.h"
 #include "app/RecordBinder.h"
+#include "app/uBlagajna.h"
+#include "app/uScanIP.h"
 #include "register/Login.h"
 #include "register/uDMGlavni.h"
 #include "register/uLogin.h"
@@ -94,6 +96,7 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
     buildSetupPage(TabSetup_);
     buildKasaPage(TabKasa_);
     buildLastInvoicePage(TabRacun_);
+    new TBlagajna(ctx_, TabBlagajna_, TabReport_, this);
     wireDevice();
     wireInbox();
     wirePrinting();
@@ -255,6 +258,7 @@ void TGlavnaFisk::buildDevicePage(QWidget* page) {
     CBVLPFR_->setObjectName("CBVLPFR");
     form->addRow(CBTest_);
     form->addRow(CBVLPFR_);
+    form->addRow(new TScanIP(ctx_, box));
     box->setMaximumWidth(420);
     outer->addWidget(box, 0, Qt::AlignTop);
     auto* logs = new QWidget(page);

@@ -27,6 +27,7 @@
 #include "app/AppContext.h"
 #include "app/RecordBinder.h"
 #include "app/uGlavnaFisk.h"
+#include "device/DeviceWords.h"
 #include "platform/Platform.h"
 #include "print/uReceiptPrint.h"
 #include "util/MemTableModel.h"
@@ -429,7 +430,11 @@ void TGlavnaFisk::showDeviceLog(const kv::device::DeviceClient& client) {
     const auto& log = client.log();
     MemoJSON_->setPlainText(Q(log.jsonIndented));
     MemoText_->setPlainText(Q(log.rawText));
-    MemoStatus_->setPlainText(Q(log.statusText) + "\n" + QString::number(log.statusCode));
+    QString status = Q(log.statusText) + "\n" + QString::number(log.statusCode);
+    // A refusal in the device's own words, for whoever reads the log.
+    if (std::string words = kv::device::DeviceRefusal(log.statusCode, log.rawText); !words.empty())
+        status += "\n" + Q(words);
+    MemoStatus_->setPlainText(status);
     MemoRequest_->setPlainText(Q(log.lastRequestBody));
     refreshRootList();
 }
@@ -458,7 +463,7 @@ void TGlavnaFisk::showCarriers() {
 void TGlavnaFisk::BtFiskalizujClick() {
     try {
         if (!ctx_.fisk().Fiscalize()) return;  // one run at a time
-        LblFiskGreska_->setText(Q(ctx_.fisk().FiskGreska));
+        LblFiskGreska_->setText(Q(kv::device::FailureWithDeviceWords(ctx_.fisk(), ctx_.client1())));
     } catch (const std::exception& e) {
         ctx_.prompter.message(e.what(), kv::MsgKind::Error);
     }

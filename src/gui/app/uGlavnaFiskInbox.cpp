@@ -19,6 +19,7 @@
 #include "app/AppContext.h"
 #include "app/RecordBinder.h"
 #include "app/uGlavnaFisk.h"
+#include "device/DeviceWords.h"
 #include "inbox/FolderEvents.h"
 #include "util/MemTableModel.h"
 #include "util/Prompter.h"
@@ -124,7 +125,7 @@ void TGlavnaFisk::Timer1Timer() {
     } catch (const std::exception& e) {
         ctx_.prompter.message(e.what(), kv::MsgKind::Error);
     }
-    LblFiskGreska_->setText(QString::fromStdString(ctx_.fisk().FiskGreska));
+    LblFiskGreska_->setText(QString::fromStdString(kv::device::FailureWithDeviceWords(ctx_.fisk(), ctx_.client1())));
 }
 
 void TGlavnaFisk::RGTimerClick(int index) { ctx_.watcher().setEnabled(index == 0); }

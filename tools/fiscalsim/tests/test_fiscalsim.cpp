@@ -648,6 +648,45 @@ TEST_F(SimTest, SearchListsTheInvoicesOfThePeriod) {
     EXPECT_EQ(bad->status, 400);
 }
 
+TEST_F(SimTest, AnswersAsDevicesInTheFieldDo) {
+    Config cfg;
+    cfg.successMessage = "Uspješno";
+    cfg.listTypeWords = true;
+    cfg.listAsJsonString = true;
+    cfg.pinRequired = false;
+    startWith(cfg);
+    EXPECT_STREQ(sign()["messages"].GetString(), "Uspješno");
+    auto refund = std::string(kSale);
+    refund.replace(refund.find(R"("transactionType":"0")"), 21, R"("transactionType":"1")");
+    sign(refund, "R1");
+    auto r = post("/api/invoices/search", R"({"fromDate":"2024-03-12","toDate":"2024-03-12"})");
+    ASSERT_TRUE(r);
+    auto list = parse(r->body);
+    ASSERT_TRUE(list.IsString()) << r->body;
+    EXPECT_EQ(std::string(list.GetString()),
+              "KVSIM7Q2-KVSIM7Q2-1,Normal,Sale,2024-03-12T07:47:38.530+01:00,73.80\r\n"
+              "KVSIM7Q2-KVSIM7Q2-2,Normal,Refund,2024-03-12T07:47:38.530+01:00,73.80\r\n");
+    auto report = post("/api/financial/report/summary", R"({"print":"true"})");
+    ASSERT_TRUE(report);
+    EXPECT_STREQ(parse(report->body)["messages"].GetString(), "Uspješno");
+}
+
+TEST(FiscalSimHost, ListensOnLoopbackAddressesOnly) {
+    FiscalSimulator sim;
+    EXPECT_THROW(sim.start(0, "192.168.1.20"), std::invalid_argument);
+    EXPECT_THROW(sim.start(0, "localhost"), std::invalid_argument);
+    EXPECT_FALSE(sim.running());
+    const int port = sim.start(0, "127.0.0.37");
+    httplib::Client cli("127.0.0.37", port);
+    auto r = cli.Get("/api/attention", {{"Authorization", "Bearer "}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    // Not on 127.0.0.1.
+    httplib::Client other("127.0.0.1", port);
+    other.set_connection_timeout(1s);
+    EXPECT_FALSE(other.Get("/api/attention"));
+}
+
 #ifdef KOVIRA_FISCALSIM_EXE
 TEST(FiscalSimProgram, PrintsItsPortAndServesUntilTerminated) {
     int out[2];
