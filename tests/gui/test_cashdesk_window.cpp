@@ -197,7 +197,7 @@ private slots:
             cfg.listTypeWords = wordsInJson;
             cfg.listAsJsonString = wordsInJson;
             sim.setConfig(cfg);
-            click("BtObradi");
+            click("BtObradiIzvjestaj");
             QCOMPARE(lastRequest().path, std::string("/api/invoices/search"));
             auto* podaci = child<QTableWidget>("DBGPodaci");
             QCOMPARE(podaci->rowCount(), 2);

@@ -204,7 +204,7 @@ void TBlagajna::buildReport(QWidget* page) {
     DBDoDatuma2_ = dateEdit(page, "DBDoDatumaIzvjestaj");
     top->addWidget(DBDoDatuma2_);
     auto* obradi = new QPushButton("Obradi", page);
-    obradi->setObjectName("BtObradi");
+    obradi->setObjectName("BtObradiIzvjestaj");
     connect(obradi, &QPushButton::clicked, this, &TBlagajna::BtObradiClick);
     top->addWidget(obradi);
     LblObradi_ = new QLabel(page);
