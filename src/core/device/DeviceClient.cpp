@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "device/JsonText.h"
 #include "util/Prompter.h"
 
 namespace kv::device {
@@ -22,6 +23,14 @@ public:
     bool RawNumber(const Ch* text, rapidjson::SizeType length, bool /*copy*/)
     {
         return RawValue(text, length, rapidjson::kNumberType);
+    }
+    bool String(const Ch* text, rapidjson::SizeType length, bool copy)
+    {
+        return IsUtf8Text(text, length) && PrettyWriter::String(text, length, copy);
+    }
+    bool Key(const Ch* text, rapidjson::SizeType length, bool copy)
+    {
+        return IsUtf8Text(text, length) && PrettyWriter::Key(text, length, copy);
     }
 };
 }  // namespace

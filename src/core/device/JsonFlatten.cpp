@@ -1,6 +1,10 @@
 #include "device/JsonFlatten.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include "device/JsonText.h"
 
 namespace kv::device {
 
@@ -24,6 +28,23 @@ std::string PlainText(const Value& v) {
     if (v.IsFalse()) return "false";
     if (v.IsNull()) return "null";
     return {};
+}
+
+// Refuses what the other readers of answers refuse: bytes that are not
+// UTF-8, in the answer or behind an escape.
+struct TextCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TextCheck> {
+    bool String(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
+    bool Key(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
+};
+
+bool IsJsonText(const std::string& json) {
+    rapidjson::MemoryStream in(json.data(), json.size());
+    TextCheck check;
+    rapidjson::Reader reader;
+    return !reader
+                .Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
+                       rapidjson::kParseValidateEncodingFlag>(in, check)
+                .IsError();
 }
 
 void Flatten(const Value& obj, const std::string& prefix, FlatJson& out) {
@@ -68,6 +89,7 @@ std::string FlatJson::text() const {
 }
 
 void OpenJSONFile(const std::string& json, const std::string& prefix, FlatJson& target) {
+    if (!IsJsonText(json)) return;
     rapidjson::Document doc;
     doc.Parse<rapidjson::kParseNumbersAsStringsFlag>(json.data(), json.size());
     if (doc.HasParseError() || !doc.IsObject()) return;
