@@ -131,7 +131,7 @@ void BM_Fiscalize(benchmark::State& state) {
         b.nextRequestId();
         b.transport.step = 0;
         const auto t0 = Clock::now();
-        b.fisk.BtFiskalizujClick();
+        b.fisk.Fiscalize();
         const auto t1 = Clock::now();
         if (!b.fisk.FiskGreska.empty() || b.transport.step != TimedTransport::kSteps) {
             state.SkipWithError(("run failed: " + b.fisk.FiskGreska).c_str());

@@ -52,6 +52,7 @@
 
 #include "FiscalSimulator.h"
 #include "app/AppContext.h"
+#include "app/Service.h"
 #include "platform/Platform.h"
 #include "util/LogPrompter.h"
 

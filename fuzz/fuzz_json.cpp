@@ -3,7 +3,7 @@
 //
 // Input: the answer text as it came from the device.
 // Properties:
-// - IndentJson accepts exactly what the answer table (without limits) takes
+// - IndentJson accepts exactly what the answer table (at the same depth) takes
 //   for JSON, and indenting its own output changes nothing;
 // - the flattened lines and every table built along their paths stay within
 //   the table's limits; the tight table never holds more than it allows.
@@ -19,9 +19,11 @@
 using namespace kv;
 
 namespace {
+// The table with the nesting IndentJson allows and no other limit that an
+// input of -max_len can reach.
 device::ResponseLimits Unlimited() {
     device::ResponseLimits l;
-    l.maxDepth = 1u << 30;
+    l.maxDepth = device::kMaxJsonDepth;
     return l;
 }
 

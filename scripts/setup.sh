@@ -11,7 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   rapidjson-dev libfmt-dev libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev
-  libqrencode-dev libcups2-dev cups-daemon cups-client poppler-utils
+  libqrencode-dev libsodium-dev libcups2-dev cups-daemon cups-client poppler-utils
   fonts-dejavu-core
 )
 

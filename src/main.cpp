@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/AppContext.h"
+#include "app/Service.h"
 #include "app/uGlavnaFisk.h"
 #include "platform/Platform.h"
 #include "util/LogPrompter.h"
@@ -28,6 +29,14 @@ std::string SettingsPath() { return kv::platform::SettingsPathFor(kv::platform::
 int RunHeadless(int argc, char** argv, bool service) {
     // Messages go to the log; nobody is there to answer a question.
     kv::LogPrompter prompter(std::cout, false);
+    // The service does not make up a settings file of its own: one that is
+    // missing or unreadable is an administrator's mistake to hear about.
+    if (service) {
+        if (auto problem = kv::ServiceSettingsProblem(SettingsPath())) {
+            std::cout << "kovira: error: " << *problem << std::endl;
+            return 2;
+        }
+    }
     kv::AppContext ctx(SettingsPath(), prompter);
     if (ctx.Start() == kv::AppContext::StartResult::Refused) return 1;
     // Receipts are drawn for the printer even without a screen.

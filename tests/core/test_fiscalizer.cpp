@@ -85,10 +85,14 @@ TEST(Fiscalizer, EveryFailureEndsWithItsOwnText) {
          "Desila se greška u fiskalizaciji!", 3},
         {"invoice lost and not signed", 0, false, {Ok("{}"), kStatus, FT::broken("timeout"), FT::answer(404, "{}")},
          "Greška u računu!", 4},
-        {"answer without messages", 0, false, {Ok("{}"), kStatus, Ok(R"({"invoiceNumber":"1"})")},
-         "Fiskalizacija nije uspješna!", 3},
-        {"empty messages", 0, false, {Ok("{}"), kStatus, Ok(R"({"messages":""})")}, "Fiskalizacija nije uspješna!", 3},
-        {"not JSON", 0, false, {Ok("{}"), kStatus, Ok("OK")}, "Fiskalizacija nije uspješna!", 3},
+        // An answer without a verdict is no verdict: the device is asked, and says it signed nothing.
+        {"answer without messages", 0, false,
+         {Ok("{}"), kStatus, Ok(R"({"invoiceNumber":"1"})"), FT::answer(404, "{}")}, "Fiskalizacija nije uspješna!", 4},
+        {"empty messages", 0, false, {Ok("{}"), kStatus, Ok(R"({"messages":""})"), FT::answer(404, "{}")},
+         "Fiskalizacija nije uspješna!", 4},
+        {"not JSON", 0, false, {Ok("{}"), kStatus, Ok("OK"), FT::answer(404, "{}")}, "Fiskalizacija nije uspješna!", 4},
+        {"server error, signed nothing", 0, false, {Ok("{}"), kStatus, FT::answer(503, "{}"), FT::answer(404, "{}")},
+         "Desila se greška u fiskalizaciji!", 4},
         {"Cyrillic success in test mode", 0, true, {Ok("{}"), kStatus, Ok(kOk)}, "Fiskalizacija nije uspješna!", 3},
         {"last invoice not a success carries the device's text", 8, false,
          {Ok("{}"), kStatus, Ok(R"({"invoiceResponse":{"messages":"Грешка 12"}})")},
@@ -99,7 +103,7 @@ TEST(Fiscalizer, EveryFailureEndsWithItsOwnText) {
         rig.run.testMode = c.testMode;
         rig.run.printUredjaj = 2;
         rig.transport.script.assign(c.answers.begin(), c.answers.end());
-        ASSERT_TRUE(rig.fisk.BtFiskalizujClick()) << c.what;
+        ASSERT_TRUE(rig.fisk.Fiscalize()) << c.what;
         EXPECT_EQ(rig.fisk.FiskGreska, c.expected) << c.what;
         EXPECT_EQ(rig.transport.sent.size(), c.requests) << c.what;
         EXPECT_EQ(rig.resultSteps, 1) << c.what << ": the result step always runs";
@@ -113,7 +117,7 @@ TEST(Fiscalizer, SuccessStoresTheAnswerAndPrintsAsSet) {
     rig.run.printUredjaj = 2;
     rig.run.renderPrint = 0;
     rig.script({Ok("{}"), kStatusPin, Ok("\"0100\""), Ok(kOk)});
-    rig.fisk.BtFiskalizujClick();
+    rig.fisk.Fiscalize();
     EXPECT_EQ(rig.fisk.FiskGreska, "");
     EXPECT_EQ(rig.paths(), (std::vector<std::string>{"GET /api/attention", "GET /api/status", "POST /api/pin",
                                                      "POST /api/invoices"}));
@@ -132,7 +136,7 @@ TEST(Fiscalizer, SuccessStoresTheAnswerAndPrintsAsSet) {
     Rig device;
     device.run.printUredjaj = 1;
     device.script({Ok("{}"), kStatus, Ok(R"({"messages":"Success"})")});
-    device.fisk.BtFiskalizujClick();
+    device.fisk.Fiscalize();
     EXPECT_EQ(device.fisk.FiskGreska, "");
     EXPECT_TRUE(device.prints.empty());
 }
@@ -142,7 +146,7 @@ TEST(Fiscalizer, LastInvoiceReadsUnderItsEnvelopeAndTheImageAtTheTop) {
     rig.script({Ok("{}"), kStatus,
                 Ok(R"({"invoiceResponse":{"messages":"Success","invoiceNumber":"L-1","sdcDateTime":"2024-01-01T00:00:00",)"
                    R"("taxItems":[],"journal":"J","verificationUrl":"U"},"receiptImageBase64":"IMG"})")});
-    rig.fisk.BtFiskalizujClick();
+    rig.fisk.Fiscalize();
     EXPECT_EQ(rig.fisk.FiskGreska, "");
     EXPECT_EQ(rig.paths().back(), "GET /api/invoices/last?receiptLayout=Slip&imageFormat=Png");
     EXPECT_EQ(rig.model.Invoice.field("PFRnumber").asString(), "L-1");
@@ -155,7 +159,7 @@ TEST(Fiscalizer, AnInvoiceThatGotNoAnswerButWasSignedIsNotSignedAgain) {
     int recovered = 0;
     rig.fisk.onRecovered = [&] { ++recovered; };
     rig.script({Ok("{}"), kStatus, FT::broken("Operation timed out"), Ok(kOk)});
-    rig.fisk.BtFiskalizujClick();
+    rig.fisk.Fiscalize();
     EXPECT_EQ(rig.fisk.FiskGreska, "");
     EXPECT_EQ(recovered, 1);
     EXPECT_EQ(rig.paths().back(), "GET /api/invoices/request/0A1B2C3D4E5F60718293A4B5C6D7E8F9");
@@ -166,20 +170,20 @@ TEST(Fiscalizer, AnInvoiceThatGotNoAnswerButWasSignedIsNotSignedAgain) {
 TEST(Fiscalizer, ARefusedPinIsNotSentAgainUntilItChanges) {
     Rig rig;
     rig.script({Ok("{}"), kStatusPin, Ok("\"2100\"")});
-    rig.fisk.BtFiskalizujClick();
+    rig.fisk.Fiscalize();
     EXPECT_EQ(rig.fisk.FiskGreska, "PIN nije korektan!");
     EXPECT_TRUE(rig.fisk.pinRefused());
 
     rig.transport.sent.clear();
     rig.script({Ok("{}"), kStatusPin});
-    rig.fisk.BtFiskalizujClick();
+    rig.fisk.Fiscalize();
     EXPECT_EQ(rig.fisk.FiskGreska, "PIN nije korektan!");
     EXPECT_EQ(rig.paths(), (std::vector<std::string>{"GET /api/attention", "GET /api/status"}));
 
     rig.device.pin = "4321";
     rig.transport.sent.clear();
     rig.script({Ok("{}"), kStatusPin, Ok("\"0100\""), Ok(kOk)});
-    rig.fisk.BtFiskalizujClick();
+    rig.fisk.Fiscalize();
     EXPECT_EQ(rig.fisk.FiskGreska, "");
     EXPECT_EQ(rig.transport.sent.size(), 4u);
 }
@@ -187,9 +191,9 @@ TEST(Fiscalizer, ARefusedPinIsNotSentAgainUntilItChanges) {
 TEST(Fiscalizer, NoRunStartsInsideAnother) {
     Rig rig;
     bool nested = true;
-    rig.fisk.onResultStep = [&] { nested = rig.fisk.BtFiskalizujClick(); };
+    rig.fisk.onResultStep = [&] { nested = rig.fisk.Fiscalize(); };
     rig.script({Ok("{}"), kStatus, Ok(kOk)});
-    EXPECT_TRUE(rig.fisk.BtFiskalizujClick());
+    EXPECT_TRUE(rig.fisk.Fiscalize());
     EXPECT_FALSE(nested);
     EXPECT_EQ(rig.transport.sent.size(), 3u);
     EXPECT_FALSE(rig.fisk.busy());

@@ -188,7 +188,7 @@ TEST_F(InboxTest, FilesLeftFromAnEarlierRunAreAnsweredWithoutASecondSignature) {
         first.watcher().setQueueText("L1.kvr");
         ASSERT_TRUE(first.watcher().BtPreuzmiPodatkeClick()) << ::testing::PrintToString(quiet.texts());
         first.fisk().onResultStep = nullptr;
-        first.fisk().BtFiskalizujClick();
+        first.fisk().Fiscalize();
         ASSERT_EQ(first.fisk().FiskGreska, "");
         ASSERT_EQ(signedTimes("L1"), 1);
     }

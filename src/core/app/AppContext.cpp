@@ -17,7 +17,9 @@ AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFo
     auto view = [this] { return deviceSettings(); };
     client1_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
     client2_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
-    fisk_ = std::make_unique<device::Fiscalizer>(*client1_, invoice, [this] { return runSettings(); });
+    ledger_ = std::make_unique<device::RequestLedger>(
+        (std::filesystem::path(settings.path()).parent_path() / "Requests.ledger").string());
+    fisk_ = std::make_unique<device::Fiscalizer>(*client1_, invoice, [this] { return runSettings(); }, ledger_.get());
     watcher_ = std::make_unique<inbox::Watcher>(
         invoice, *fisk_,
         [this] {
@@ -62,7 +64,7 @@ AppContext::StartResult AppContext::Start() {
     settings.StartUp();
     mutexName_ = platform::InstanceMutexName(inputFolderRead());
     if (!lock_.acquire(mutexName_, lockFolder_)) {
-        prompter.message(texts::kAlreadyRunning, MsgKind::Error);
+        prompter.message(lock_.error().empty() ? texts::kAlreadyRunning : lock_.error(), MsgKind::Error);
         return StartResult::Refused;
     }
     return StartResult::Ok;
@@ -128,75 +130,5 @@ SearchEditLayout LayOutSearchEdits(bool barkod, int barkodWidth, bool sifra, int
 namespace kv {
 PrinterPageVisibility PrinterPageVisibilityFor(int64_t printUredjaj, int64_t renderPrint) {
     return {printUredjaj == 2 || printUredjaj == 3, renderPrint == 0, renderPrint != 1};
-}
-}  // namespace kv
-
-#include <ostream>
-
-namespace kv {
-int FiscalizeSaved(AppContext& ctx, std::ostream& out) {
-    ctx.settings.FillRecords({});
-    for (const auto& e : ctx.invoice.Restore()) ctx.prompter.message(e, MsgKind::Error);
-    try {
-        ctx.fisk().BtFiskalizujClick();
-    } catch (const std::exception& e) {
-        out << "kovira: error: " << e.what() << std::endl;
-        return 2;
-    }
-    const std::string& failure = ctx.fisk().FiskGreska;
-    if (!failure.empty()) {
-        out << "kovira: " << failure << std::endl;
-        return 2;
-    }
-    const auto& inv = ctx.invoice.Invoice;
-    out << "kovira: PFR broj " << inv.field("PFRnumber").asString() << ", PFR vrijeme "
-        << inv.field("PFRvrijeme").asString() << std::endl;
-    return 0;
-}
-}  // namespace kv
-
-#include <chrono>
-#include <thread>
-
-namespace kv {
-int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop) {
-    ctx.settings.FillRecords({});
-    for (const auto& e : ctx.invoice.Restore()) out << "kovira: " << e << std::endl;
-    for (device::DeviceClient* c : {&ctx.client1(), &ctx.client2()})
-        c->onAfterExecute = [&out](const device::DeviceClient& client) {
-            out << "device: " << client.log().url << " -> " << client.log().statusCode << " "
-                << client.log().statusText << std::endl;
-        };
-    // Every invoice here comes from an input file, which stays until its
-    // result file is on disk; recovery goes through that file and the
-    // device, never through the saved copy of the model, so the copies are
-    // not forced to disk one by one (four fsyncs per invoice saved).
-    ctx.invoice.setDurableSaves(false);
-    auto& w = ctx.watcher();
-    w.skipBadFiles = true;
-    w.onLog = [&out](const std::string& line) { out << "file: " << line << std::endl; };
-    w.shouldStop = [&stop] { return stop.load(); };
-    const auto& b = ctx.settings.Bafer;
-    out << "kovira: service on " << (b.text("InputFolder").empty() ? "(no input folder)" : b.text("InputFolder"))
-        << " -> " << b.text("OutputFolder") << ", device " << b.text("BaseURL") << ":" << b.text("Port") << std::endl;
-    w.StartUp();
-    while (!stop) {
-        // Ticks are ScanTime apart from start to start, as the window's timer
-        // fires: a tick that ran longer than that is followed by the next at
-        // once, so files that arrived meanwhile do not wait a whole interval more.
-        const auto tickStart = std::chrono::steady_clock::now();
-        w.setEnabled(true);  // nobody is there to press "Start"
-        try {
-            w.Timer1Timer();
-        } catch (const std::exception& e) {
-            out << "kovira: error: " << e.what() << std::endl;
-        }
-        auto interval = std::chrono::milliseconds(std::max<int64_t>(10, b.integer("ScanTime")));
-        auto until = tickStart + interval;
-        while (!stop && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(interval, std::chrono::milliseconds(20)));
-    }
-    out << "kovira: service stopped" << std::endl;
-    return 0;
 }
 }  // namespace kv

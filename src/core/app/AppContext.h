@@ -12,6 +12,7 @@
 #include "device/DeviceClient.h"
 #include "device/Fiscalizer.h"
 #include "device/InvoiceModel.h"
+#include "device/RequestLedger.h"
 #include "inbox/Watcher.h"
 #include "platform/Platform.h"
 
@@ -39,6 +40,9 @@ public:
     device::DeviceClient& client1() { return *client1_; }
     device::DeviceClient& client2() { return *client2_; }
     device::Fiscalizer& fisk() { return *fisk_; }
+    // Every request id sent, with the sale it stood for ("Requests.ledger"
+    // beside the settings file).
+    device::RequestLedger& ledger() { return *ledger_; }
     device::DeviceSettings deviceSettings() const;
     device::RunSettings runSettings() const;
 
@@ -47,7 +51,8 @@ public:
 
     // Start-up up to the single-instance rule: settings file created with
     // defaults if missing and read; then the lock for the input folder taken.
-    // On refusal the user is told and nothing else may be touched.
+    // On refusal the user is told (another instance, or the lock file's own
+    // error) and nothing else may be touched.
     enum class StartResult { Ok, Refused };
     StartResult Start();
 
@@ -76,6 +81,7 @@ private:
     std::unique_ptr<device::HttpTransport> ownTransport_;
     device::HttpTransport* transport_;
     std::unique_ptr<device::DeviceClient> client1_, client2_;
+    std::unique_ptr<device::RequestLedger> ledger_;
     std::unique_ptr<device::Fiscalizer> fisk_;
     std::unique_ptr<inbox::Watcher> watcher_;
     std::string lockFolder_;
@@ -115,18 +121,4 @@ struct PrinterPageVisibility {
     bool font;         // font name and size: all but the image receipt
 };
 PrinterPageVisibility PrinterPageVisibilityFor(int64_t printUredjaj, int64_t renderPrint);
-}  // namespace kv
-
-namespace kv {
-// One fiscalisation of the saved invoice without a window (`kovira --fiscalize`):
-// settings read, invoice restored, the run made, its outcome written as one
-// line. Returns 0 when the device signed it, 2 otherwise.
-int FiscalizeSaved(AppContext& ctx, std::ostream& out);
-}  // namespace kv
-
-namespace kv {
-// The headless service (`kovira --service`): the watcher and the run
-// without a window. Every file's outcome and every device request is one
-// line on `out`. Returns 0 once `stop` is set (after the file in hand).
-int RunService(AppContext& ctx, std::ostream& out, const std::atomic<bool>& stop);
 }  // namespace kv

@@ -71,15 +71,23 @@ bool IniFile::exists() const {
 void IniFile::load() {
     lines_.clear();
     crlf_ = false;
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT || !exists()) return;
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) {
+        if (errno == ENOENT) return;
         throw std::runtime_error("Cannot read " + path_ + ": " + std::strerror(errno));
     }
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string all = ss.str();
+    // A device, a pipe or a runaway file is never read to its end.
+    if (!S_ISREG(st.st_mode)) throw std::runtime_error("Cannot read " + path_ + ": not a regular file");
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) throw std::runtime_error("Cannot read " + path_ + ": " + std::strerror(errno));
+    std::string all(kMaxIniBytes + 1, '\0');
+    in.read(all.data(), static_cast<std::streamsize>(all.size()));
+    all.resize(static_cast<std::size_t>(in.gcount()));
+    if (all.size() > kMaxIniBytes)
+        throw std::runtime_error("Cannot read " + path_ + ": larger than " + std::to_string(kMaxIniBytes / 1024) +
+                                 " KiB, not a settings file");
     if (all.rfind("\xEF\xBB\xBF", 0) == 0) all.erase(0, 3);
+    if (auto why = NotText(all)) throw std::runtime_error("Cannot read " + path_ + ": " + *why);
     size_t pos = 0;
     while (pos < all.size()) {
         size_t nl = all.find('\n', pos);
@@ -92,6 +100,30 @@ void IniFile::load() {
         if (nl == std::string::npos) break;
         pos = nl + 1;
     }
+}
+
+std::optional<std::string> NotText(std::string_view bytes) {
+    if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0)
+        return "UTF-16 text; save it as UTF-8";
+    if (bytes.find('\0') != std::string_view::npos) return "not a text file (it holds NUL bytes)";
+    // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+    for (size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool ok = n != 0 && i + n <= bytes.size() && !(n == 2 && c < 0xC2) && !(n == 4 && c > 0xF4);
+        for (size_t k = 1; ok && k < n; ++k) ok = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+        if (ok && n == 3) {
+            const auto c1 = static_cast<unsigned char>(bytes[i + 1]);
+            ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
+        }
+        if (ok && n == 4) {
+            const auto c1 = static_cast<unsigned char>(bytes[i + 1]);
+            ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
+        }
+        if (!ok) return "not UTF-8 text (byte " + std::to_string(i + 1) + ")";
+        i += n;
+    }
+    return std::nullopt;
 }
 
 size_t IniFile::findSection(const std::string& section) const {

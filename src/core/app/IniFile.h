@@ -3,11 +3,20 @@
 // their line, new keys go to the end of their section, and everything Kovira
 // does not know (other keys, sections, comments, blank lines) is left alone.
 // Section and key names compare without regard to letter case.
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kv {
+
+// Settings files are small; anything larger is not one.
+inline constexpr std::size_t kMaxIniBytes = 1024 * 1024;
+
+// Why these bytes are not a UTF-8 text file (UTF-16, NUL bytes, invalid
+// UTF-8); nullopt when they are.
+std::optional<std::string> NotText(std::string_view bytes);
 
 class IniFile {
 public:
@@ -17,7 +26,8 @@ public:
     bool exists() const;
 
     // Reads the file again (a missing file gives an empty one). Throws on a
-    // file that exists but cannot be read.
+    // file that exists but cannot be read, is not a regular file, is larger
+    // than kMaxIniBytes or is not UTF-8 text.
     void load();
 
     // The value as the profile functions give it: blanks around it removed and

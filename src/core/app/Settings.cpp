@@ -322,7 +322,7 @@ bool AppSettings::StartUp() {
         for (const auto& d : kKasa) fresh.write("Kasa", d.key, d.defaultValue);
         std::string err;
         if (!fresh.save(&err)) {
-            prompter_.message(SettingsWriteErrorText(ini_.path(), err), MsgKind::Error);
+            reportWriteError(SettingsWriteErrorText(ini_.path(), err));
             ok = false;
         }
     }
@@ -378,7 +378,7 @@ bool AppSettings::writeSection(const char* section, const SettingsRecord& rec) {
     try {
         ini_.load();
     } catch (const std::exception& e) {
-        prompter_.message(SettingsWriteErrorText(ini_.path(), e.what()), MsgKind::Error);
+        reportWriteError(SettingsWriteErrorText(ini_.path(), e.what()));
         return false;
     }
     for (const auto& d : rec.defs()) {
@@ -391,10 +391,18 @@ bool AppSettings::writeSection(const char* section, const SettingsRecord& rec) {
         ini_.write(section, d.key, v);
     }
     if (!ini_.save(&err)) {
-        prompter_.message(SettingsWriteErrorText(ini_.path(), err), MsgKind::Error);
+        reportWriteError(SettingsWriteErrorText(ini_.path(), err));
         return false;
     }
+    lastWriteError_.clear();
     return true;
+}
+
+void AppSettings::reportWriteError(const std::string& text) {
+    // A read-only file fails every save the same way: the user hears it once.
+    if (text == lastWriteError_) return;
+    lastWriteError_ = text;
+    prompter_.message(text, MsgKind::Error);
 }
 
 bool AppSettings::WriteGlobal() { return writeSection("Global", Bafer); }

@@ -139,10 +139,12 @@ private:
     bool writeSection(const char* section, const SettingsRecord& rec);
     void BaferAfterPost();
     void KasaBafAfterPost();
+    void reportWriteError(const std::string& text);
 
     IniFile ini_;
     Prompter& prompter_;
     std::map<std::string, std::string> read_;  // "Section\nKey" -> value
+    std::string lastWriteError_;               // reported already; cleared by a good save
 };
 
 // The message shown when the settings file could not be written.

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "device/JsonText.h"
+#include "device/RequestLedger.h"
 #include "util/Prompter.h"
 
 namespace kv::device {
@@ -32,6 +33,23 @@ public:
     {
         return IsUtf8Text(text, length) && PrettyWriter::Key(text, length, copy);
     }
+    // Indentation grows with the square of the nesting: an answer nested
+    // thousands deep would take gigabytes. Past the limit it is not shown as JSON.
+    bool StartObject() { return ++depth_ <= kMaxJsonDepth && PrettyWriter::StartObject(); }
+    bool StartArray() { return ++depth_ <= kMaxJsonDepth && PrettyWriter::StartArray(); }
+    bool EndObject(rapidjson::SizeType n = 0)
+    {
+        --depth_;
+        return PrettyWriter::EndObject(n);
+    }
+    bool EndArray(rapidjson::SizeType n = 0)
+    {
+        --depth_;
+        return PrettyWriter::EndArray(n);
+    }
+
+private:
+    std::size_t depth_ = 0;
 };
 }  // namespace
 
@@ -139,7 +157,9 @@ bool DeviceClient::CmdLast()
 bool DeviceClient::CmdReprint(const std::string& requestId)
 {
     const DeviceSettings s = settings_();
-    const std::string id = ReqID(requestId);
+    // Encoded: an id holding "?" or "/" must not turn into a query or
+    // another path, where the device would answer for a different invoice.
+    const std::string id = PercentEncode(ReqID(requestId));
     const HttpRequest req = request(s, "GET", compose(s, "/api/invoices/request/" + id, "/api/v3/invoices/" + id));
     return send(req).executed && response_.rowCount() > 0;
 }

@@ -38,8 +38,11 @@ struct DeviceLog {
     std::string lastRequestBody;  // the last invoice request, indented (ShowRequestBody)
 };
 
+// Deepest nesting of objects and arrays that Kovira reads from a device.
+inline constexpr std::size_t kMaxJsonDepth = 128;
+
 // The text indented with four blanks, numbers exactly as written; empty when
-// it is not one valid JSON value.
+// it is not one valid JSON value or is nested deeper than kMaxJsonDepth.
 std::string IndentJson(std::string_view text);
 
 class DeviceClient {

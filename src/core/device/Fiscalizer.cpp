@@ -3,19 +3,10 @@
 #include "device/DeviceClient.h"
 #include "device/InvoiceModel.h"
 #include "device/InvoiceRequest.h"
+#include "platform/Platform.h"
+#include "util/SafeText.h"
 
 namespace kv::device {
-
-std::string FirstChars(const std::string& text, size_t n) {
-    size_t count = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (count == n) return text.substr(0, i);
-            ++count;
-        }
-    }
-    return text;
-}
 
 // One run at a time, with the hour-glass shown while it lasts.
 class Fiscalizer::Busy {
@@ -33,33 +24,16 @@ private:
     Fiscalizer& f_;
 };
 
-Fiscalizer::Fiscalizer(DeviceClient& client, InvoiceModel& model, std::function<RunSettings()> settings)
-    : client_(client), model_(model), settings_(std::move(settings)) {}
+Fiscalizer::Fiscalizer(DeviceClient& client, InvoiceModel& model, std::function<RunSettings()> settings,
+                       RequestLedger* ledger)
+    : client_(client), model_(model), settings_(std::move(settings)), ledger_(ledger) {}
 
-bool Fiscalizer::BtFiskalizujClick() {
+bool Fiscalizer::Fiscalize(Start start) {
     if (busy_) return false;
     Busy busy(*this);
     RunSettings s = settings_();
     if (refusedPin_ && *refusedPin_ != s.pin) refusedPin_.reset();  // a new PIN may be tried
-    run(s);
-    return true;
-}
-
-bool Fiscalizer::AdoptIfSigned() {
-    if (busy_) return false;
-    const MemTable& inv = model_.Invoice;
-    if (inv.isEmpty() && !inv.isEditing()) return false;
-    std::string requestId = inv.field("RequestId").asString();
-    if (requestId.empty()) return false;
-    Busy busy(*this);
-    if (!client_.CmdReprint(requestId) || client_.log().statusCode != 200) return false;
-    flatten();
-    std::string head = FirstChars(OdgovorLista.value("messages"), 3);
-    if (head != "Усп" && head != "Suc") return false;
-    FiskGreska.clear();
-    storeAnswer("", 0);
-    if (onRecovered) onRecovered();
-    if (onResultStep) onResultStep();
+    run(s, start);
     return true;
 }
 
@@ -85,8 +59,118 @@ bool Fiscalizer::pinStep(const RunSettings& s) {
     return FiskGreska.empty();
 }
 
-void Fiscalizer::run(const RunSettings& s) {
+bool Fiscalizer::isSuccess(const RunSettings& s, const std::string& messages) const {
+    std::string head = FirstChars(messages, 3);
+    return s.testMode ? head == "Suc" : (head == "Усп" || head == "Suc");
+}
+
+// The device's answer (flattened) belongs to the sale in the model: its total
+// equals the items' total, or, when the device sent no total, Kovira itself
+// sent this sale under this id.
+bool Fiscalizer::answerIsThisSale(bool weSentIt) {
+    std::string total = OdgovorLista.value("totalAmount");
+    if (total.empty()) return weSentIt;
+    auto theirs = TaxAmountValue(total, platform::DecimalSeparator());
+    Currency ours = RoundCurr(-2, model_.ItemsTotal().value_or(Currency()));
+    if (!theirs) return false;
+    Currency t = RoundCurr(-2, *theirs);
+    // Refunds may be reported with either sign.
+    return t == ours || t == -ours;
+}
+
+Fiscalizer::Verdict Fiscalizer::askDevice(const std::string& requestId, const std::string& digest, bool weSentIt) {
+    (void)digest;
+    client_.CmdReprint(requestId);
+    if (!client_.lastError().empty()) return Verdict::Unclear;
+    const int status = client_.log().statusCode;
+    if (status == 404) return Verdict::Unknown;
+    if (status != 200) return Verdict::Unclear;
+    flatten();
+    if (OdgovorLista.value("invoiceNumber").empty()) return Verdict::Unclear;
+    return answerIsThisSale(weSentIt) ? Verdict::Signed : Verdict::OtherSale;
+}
+
+void Fiscalizer::keepSigned(const std::string& reqId, const std::string& digest) {
+    if (ledger_)
+        ledger_->recordSigned(reqId, digest, model_.Invoice.field("PFRnumber").asString(),
+                              model_.Invoice.field("PFRvrijeme").asString(), MemoURL);
+}
+
+void Fiscalizer::keepRefused(const std::string& reqId, const std::string& digest) {
+    if (ledger_) ledger_->recordRefused(reqId, digest);
+}
+
+void Fiscalizer::sendInvoice(const RunSettings& s, const std::string& requestId, const std::string& digest,
+                             bool weSentBefore) {
+    const std::string reqId = DeviceClient::ReqID(requestId);
+    if (ledger_ && !weSentBefore) ledger_->recordSent(reqId, digest);
+    RequestOptions o{s.testMode, s.latinLabels, s.printUredjaj, s.renderPrint, s.pos5880, s.oldNacPl, s.printGtin};
+    client_.CmdInvoice(requestId, BuildInvoiceRequest(model_, o));
+
+    // Whether the device may have signed it although its answer says nothing clear.
+    bool uncertain = false;
+    std::string failure;
+    const int status = client_.log().statusCode;
+    if (!client_.lastError().empty()) {
+        uncertain = true;
+        failure = msg::kInvoiceError;
+    } else if (status >= 500) {
+        uncertain = true;
+        failure = msg::kFiscalError;
+    } else if (status != 200) {
+        FiskGreska = msg::kFiscalError;
+        keepRefused(reqId, digest);
+        return;
+    } else {
+        flatten();
+        const std::string messages = OdgovorLista.value("messages");
+        if (messages.empty()) {
+            // Cut short, not JSON, or no verdict in it.
+            uncertain = true;
+            failure = msg::kNotSuccessful;
+        } else if (!isSuccess(s, messages)) {
+            FiskGreska = msg::kNotSuccessful;
+            keepRefused(reqId, digest);
+            return;
+        } else if (!answerIsThisSale(true)) {
+            // The device answered with an invoice it signed earlier under this id.
+            FiskGreska = msg::kRequestIdReused;
+            keepRefused(reqId, digest);
+            return;
+        }
+    }
+    if (!uncertain) {
+        storeAnswer("", 0);
+        keepSigned(reqId, digest);
+        return;
+    }
+    switch (askDevice(requestId, digest, true)) {
+        case Verdict::Signed:
+            // Signed although the answer was lost: keep it rather than sign it twice.
+            storeAnswer("", 0);
+            keepSigned(reqId, digest);
+            if (onRecovered) onRecovered();
+            return;
+        case Verdict::Unknown:
+            FiskGreska = failure;
+            keepRefused(reqId, digest);
+            return;
+        case Verdict::OtherSale:
+            FiskGreska = msg::kRequestIdReused;
+            keepRefused(reqId, digest);
+            return;
+        case Verdict::Unclear:
+            FiskGreska = msg::kStateUnknown;
+            pending_ = true;
+            return;
+    }
+}
+
+void Fiscalizer::run(const RunSettings& s, Start start) {
     FiskGreska.clear();
+    pending_ = false;
+    printAfter_ = true;
+    requestIdProblem_.clear();
     // Lines still being typed belong to the invoice that is sent.
     if (model_.Items.isEditing()) model_.Items.post();
     if (model_.Payment.isEditing()) model_.Payment.post();
@@ -94,42 +178,95 @@ void Fiscalizer::run(const RunSettings& s) {
     bool hasRow = !inv.isEmpty() || inv.isEditing();
     int64_t type = hasRow ? inv.field("invoiceType").asInteger() : 0;
     std::string requestId = hasRow ? inv.field("RequestId").asString() : std::string();
+    const bool sends = type != 8 && type != 9;
+
+    auto finish = [&] {
+        if (onResultStep) onResultStep();
+        if (FiskGreska.empty() && printAfter_ && (s.printUredjaj == 2 || s.printUredjaj == 3) && onPrint)
+            onPrint(s.renderPrint);
+    };
+
+    // The id is checked before anything is sent.
+    if (type != 8) {
+        if (auto problem = RequestIdProblem(requestId)) {
+            requestIdProblem_ = *problem;
+            FiskGreska = msg::kBadRequestId;
+            finish();
+            return;
+        }
+    }
+    const std::string reqId = DeviceClient::ReqID(requestId);
+    std::string digest;
+    std::optional<LedgerEntry> entry;
+    if (sends) {
+        digest = SaleDigest(model_);
+        if (ledger_) entry = ledger_->find(reqId);
+        const bool sameSale = entry && entry->digest == digest;
+        if (entry && !sameSale && entry->state != LedgerEntry::State::Refused) {
+            FiskGreska = msg::kRequestIdReused;
+            finish();
+            return;
+        }
+        if (sameSale && entry->state == LedgerEntry::State::Signed) {
+            // The same sale again: answered from the record, not signed a second time.
+            MemTable& head = model_.Invoice;
+            if (!head.isEditing()) head.edit();
+            head.field("PFRnumber").setValue(Value(entry->number));
+            head.field("PFRvrijeme").setValue(Value(entry->time));
+            head.post();
+            MemoJournal.clear();
+            MemoPng.clear();
+            MemoURL = entry->url;
+            printAfter_ = false;
+            finish();
+            return;
+        }
+        if (sameSale && entry->state == LedgerEntry::State::Sent) start = Start::AskDeviceFirst;
+    }
 
     if (!client_.CmdAttention()) FiskGreska = msg::kNoAttention;
     if (FiskGreska.empty() && !client_.CmdStatus()) FiskGreska = msg::kNoStatus;
     if (FiskGreska.empty()) pinStep(s);
+    std::string prefix = type == 8 ? "invoiceResponse." : "";
     if (FiskGreska.empty()) {
         if (type == 8) {
             if (!client_.CmdLast()) FiskGreska = msg::kLastUnknown;
         } else if (type == 9) {
-            if (!client_.CmdReprint(requestId)) FiskGreska = msg::kNotFiscalised;
+            if (!client_.CmdReprint(requestId) || client_.log().statusCode != 200) FiskGreska = msg::kNotFiscalised;
         } else {
-            RequestOptions o{s.testMode, s.latinLabels, s.printUredjaj, s.renderPrint, s.pos5880, s.oldNacPl, s.printGtin};
-            if (!client_.CmdInvoice(requestId, BuildInvoiceRequest(model_, o))) {
-                bool answered = client_.lastError().empty();
-                if (answered) {
-                    FiskGreska = client_.log().statusCode != 200 ? msg::kFiscalError : msg::kInvoiceError;
-                } else if (client_.CmdReprint(requestId) && client_.log().statusCode == 200) {
-                    // The request got no answer, but the device had signed it:
-                    // go on with its answer rather than sign it twice.
-                    if (onRecovered) onRecovered();
-                } else {
-                    FiskGreska = msg::kInvoiceError;
-                }
+            const bool weSentBefore = entry && entry->digest == digest && entry->state == LedgerEntry::State::Sent;
+            Verdict first = Verdict::Unknown;
+            if (start == Start::AskDeviceFirst) first = askDevice(requestId, digest, weSentBefore);
+            switch (first) {
+                case Verdict::Signed:
+                    printAfter_ = false;  // printed when it was signed, or never to be known
+                    storeAnswer("", 0);
+                    keepSigned(reqId, digest);
+                    break;
+                case Verdict::Unknown:
+                    sendInvoice(s, requestId, digest, weSentBefore);
+                    break;
+                case Verdict::OtherSale:
+                    FiskGreska = msg::kRequestIdReused;
+                    break;
+                case Verdict::Unclear:
+                    FiskGreska = msg::kStateUnknown;
+                    pending_ = true;
+                    break;
             }
+            if (pending_) return;  // nothing is answered while the device's state is unknown
+            finish();
+            return;
         }
     }
-    std::string prefix = type == 8 ? "invoiceResponse." : "";
     if (FiskGreska.empty()) {
         flatten();
         std::string messages = OdgovorLista.value(prefix + "messages");
-        std::string head = FirstChars(messages, 3);
-        bool success = s.testMode ? head == "Suc" : (head == "Усп" || head == "Suc");
-        if (!success) FiskGreska = type == 8 ? std::string(msg::kNotSuccessful) + "\r" + messages : msg::kNotSuccessful;
+        if (!isSuccess(s, messages))
+            FiskGreska = type == 8 ? std::string(msg::kNotSuccessful) + "\r" + messages : msg::kNotSuccessful;
     }
     if (FiskGreska.empty()) storeAnswer(prefix, type);
-    if (onResultStep) onResultStep();
-    if (FiskGreska.empty() && (s.printUredjaj == 2 || s.printUredjaj == 3) && onPrint) onPrint(s.renderPrint);
+    finish();
 }
 
 void Fiscalizer::storeAnswer(const std::string& prefix, int64_t type) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "device/JsonFlatten.h"
+#include "device/RequestLedger.h"
 
 namespace kv::device {
 
@@ -26,6 +27,12 @@ inline constexpr const char* kNotFiscalised = "Račun nije fiskalizovan";
 inline constexpr const char* kInvoiceError = "Greška u računu!";
 inline constexpr const char* kFiscalError = "Desila se greška u fiskalizaciji!";
 inline constexpr const char* kNotSuccessful = "Fiskalizacija nije uspješna!";
+// Refused before anything is sent.
+inline constexpr const char* kBadRequestId = "RequestId nije ispravan!";
+inline constexpr const char* kRequestIdReused = "RequestId je već iskorišten za drugi račun!";
+// The invoice may have reached the device and the device could not say
+// whether it signed it: nothing is answered yet, it is asked again later.
+inline constexpr const char* kStateUnknown = "Uređaj nije potvrdio da li je račun fiskalizovan!";
 }  // namespace msg
 
 // What a run reads from the settings and the test check boxes.
@@ -42,21 +49,36 @@ struct RunSettings {
 
 class Fiscalizer {
 public:
-    Fiscalizer(DeviceClient& client, InvoiceModel& model, std::function<RunSettings()> settings);
+    // `ledger` may be null: runs then rely on the device's answers alone.
+    Fiscalizer(DeviceClient& client, InvoiceModel& model, std::function<RunSettings()> settings,
+               RequestLedger* ledger = nullptr);
 
-    // One run. Returns false without doing anything when a run is already
-    // under way (a tick or click that arrives while a message box of the
-    // running one is open): nothing is started twice. Errors raised while
-    // the answer is stored propagate after the run has been closed.
-    bool BtFiskalizujClick();
+    enum class Start {
+        Normal,
+        // For an invoice that may have been sent before (a file found at
+        // start-up, an answer that never came): the device is asked for the
+        // request id first, and an invoice it signed already is kept from that
+        // answer without a second signature and without printing again.
+        AskDeviceFirst,
+    };
+
+    // One fiscalisation of the invoice in the model. Returns false without
+    // doing anything when a run is already under way (a tick or click that
+    // arrives while a message box of the running one is open): nothing is
+    // started twice. Errors raised while the answer is stored propagate
+    // after the run has been closed.
+    //
+    // A request id stands for one sale: an id that cannot be sent, or that
+    // was used for another sale, fails before anything is sent; the same
+    // sale again is answered from the ledger. When the invoice may have
+    // reached the device and the device cannot say whether it signed it,
+    // the run ends pending(): no result step, nothing stored.
+    bool Fiscalize(Start start = Start::Normal);
     bool busy() const { return busy_; }
-
-    // For an invoice that may have been sent before Kovira stopped: asks the
-    // device for its request id and, when the device knows it as signed,
-    // keeps that answer and runs the result step exactly as a run would
-    // (nothing is printed again). Returns false, with nothing changed, when
-    // the device does not know it; the caller then fiscalises it normally.
-    bool AdoptIfSigned();
+    // The last run could not learn the device's state (FiskGreska says so).
+    bool pending() const { return pending_; }
+    // Why the request id was refused (kBadRequestId), for the log.
+    const std::string& requestIdProblem() const { return requestIdProblem_; }
 
     std::string FiskGreska;
     FlatJson OdgovorLista;
@@ -85,19 +107,28 @@ public:
 
 private:
     class Busy;
-    void run(const RunSettings& s);
+    enum class Verdict { Signed, Unknown, Unclear, OtherSale };
+    void run(const RunSettings& s, Start start);
     bool pinStep(const RunSettings& s);
+    // Sends the invoice and judges the answer; asks the device when the answer is not clear.
+    void sendInvoice(const RunSettings& s, const std::string& requestId, const std::string& digest, bool weSentBefore);
+    Verdict askDevice(const std::string& requestId, const std::string& digest, bool weSentIt);
+    bool answerIsThisSale(bool weSentIt);
+    bool isSuccess(const RunSettings& s, const std::string& messages) const;
     void storeAnswer(const std::string& prefix, int64_t type);
+    void keepSigned(const std::string& reqId, const std::string& digest);
+    void keepRefused(const std::string& reqId, const std::string& digest);
     void flatten();
 
     DeviceClient& client_;
     InvoiceModel& model_;
     std::function<RunSettings()> settings_;
+    RequestLedger* ledger_;
     bool busy_ = false;
+    bool pending_ = false;
+    bool printAfter_ = true;
+    std::string requestIdProblem_;
     std::optional<std::string> refusedPin_;
 };
-
-// The first `n` characters of UTF-8 text.
-std::string FirstChars(const std::string& text, size_t n);
 
 }  // namespace kv::device

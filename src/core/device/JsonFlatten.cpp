@@ -4,6 +4,7 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include "device/DeviceClient.h"
 #include "device/JsonText.h"
 
 namespace kv::device {
@@ -28,23 +29,6 @@ std::string PlainText(const Value& v) {
     if (v.IsFalse()) return "false";
     if (v.IsNull()) return "null";
     return {};
-}
-
-// Refuses what the other readers of answers refuse: bytes that are not
-// UTF-8, in the answer or behind an escape.
-struct TextCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TextCheck> {
-    bool String(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
-    bool Key(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
-};
-
-bool IsJsonText(const std::string& json) {
-    rapidjson::MemoryStream in(json.data(), json.size());
-    TextCheck check;
-    rapidjson::Reader reader;
-    return !reader
-                .Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
-                       rapidjson::kParseValidateEncodingFlag>(in, check)
-                .IsError();
 }
 
 void Flatten(const Value& obj, const std::string& prefix, FlatJson& out) {
@@ -88,10 +72,30 @@ std::string FlatJson::text() const {
     return out;
 }
 
+namespace {
+// Counts nesting: the flattening walks the tree recursively, so an answer
+// nested thousands deep is refused before it is built. Also refuses what the
+// other readers of answers refuse: text that is not UTF-8 once its escapes
+// are undone.
+struct DepthCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DepthCheck> {
+    std::size_t depth = 0;
+    bool String(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
+    bool Key(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
+    bool StartObject() { return ++depth <= kMaxJsonDepth; }
+    bool StartArray() { return ++depth <= kMaxJsonDepth; }
+    bool EndObject(rapidjson::SizeType) { return --depth, true; }
+    bool EndArray(rapidjson::SizeType) { return --depth, true; }
+};
+}  // namespace
+
 void OpenJSONFile(const std::string& json, const std::string& prefix, FlatJson& target) {
-    if (!IsJsonText(json)) return;
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
+                               rapidjson::kParseValidateEncodingFlag;
+    rapidjson::MemoryStream ms(json.data(), json.size());
+    DepthCheck check;
+    if (rapidjson::Reader().Parse<flags>(ms, check).IsError()) return;
     rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseNumbersAsStringsFlag>(json.data(), json.size());
+    doc.Parse<flags>(json.data(), json.size());
     if (doc.HasParseError() || !doc.IsObject()) return;
     Flatten(doc, prefix, target);
 }

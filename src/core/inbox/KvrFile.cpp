@@ -11,6 +11,7 @@
 
 #include "device/InvoiceModel.h"
 #include "inbox/CodePage.h"
+#include "util/SafeText.h"
 
 namespace kv::inbox {
 
@@ -107,12 +108,6 @@ void FillRecord(MemTable& table, const std::vector<const KeyedLine*>& lines, cha
         table.cancel();
         throw;
     }
-}
-
-std::string OneLine(std::string s) {
-    for (char& c : s)
-        if (c == '\r' || c == '\n') c = ' ';
-    return s;
 }
 
 std::atomic<unsigned> g_tempCounter{0};
@@ -233,7 +228,7 @@ std::string ResultPaymentName(std::optional<std::int64_t> type) {
 std::string ResultFileText(const device::InvoiceModel& model, const std::string& fiskGreska, bool puniOdgovor,
                            const std::string& verificationUrl, char decimalSep) {
     std::string out;
-    auto line = [&out](const std::string& s) { out += OneLine(s) + "\r\n"; };
+    auto line = [&out](const std::string& s) { out += LineSafe(s) + "\r\n"; };
     if (!fiskGreska.empty()) {
         line("");
         line("");

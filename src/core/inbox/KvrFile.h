@@ -81,8 +81,9 @@ void LoadKvr(std::string_view fileBytes, MemTable& inputFile, device::InvoiceMod
 // Success (`fiskGreska` empty): PFRnumber, PFRvrijeme and, when `puniOdgovor`,
 // the verification URL, cashier, buyerId, the payment method of the last
 // Payment record and the sum of all payments in `decimalSep` form; then the
-// empty `fiskGreska`. Failure: two empty lines and the message. CR and LF
-// inside a value are written as spaces, so every value stays on its line.
+// empty `fiskGreska`. Failure: two empty lines and the message. Control
+// characters inside a value (CR, LF, NUL, ESC...) are written as blanks, so
+// every value stays on its line and nothing but text reaches the producer.
 std::string ResultFileText(const device::InvoiceModel& model, const std::string& fiskGreska, bool puniOdgovor,
                            const std::string& verificationUrl, char decimalSep);
 

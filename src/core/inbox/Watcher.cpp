@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstring>
 #include <sstream>
 
 #include "device/Fiscalizer.h"
@@ -13,6 +14,7 @@
 #include "inbox/KvrFile.h"
 #include "platform/Platform.h"
 #include "util/Prompter.h"
+#include "util/SafeText.h"
 
 namespace fs = std::filesystem;
 
@@ -36,13 +38,47 @@ struct Flag {
 };
 }  // namespace
 
-bool Watcher::IsKvr(const std::string& name) { return EndsWith(name, ".kvr"); }
-
-bool Watcher::IsInp(const std::string& name) {
-    if (name.size() < 4) return false;
+namespace {
+bool HasExtension(const std::string& name, const char* ext) {
+    if (name.size() <= 4) return false;
     std::string tail = name.substr(name.size() - 4);
     std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    return tail == ".inp";
+    return tail == ext;
+}
+}  // namespace
+
+bool Watcher::IsKvr(const std::string& name) { return HasExtension(name, ".kvr"); }
+bool Watcher::IsInp(const std::string& name) { return HasExtension(name, ".inp"); }
+
+std::vector<std::string> FolderProblems(const WatcherSettings& s, bool testWrite) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    const bool in = !s.inputFolder.empty() && fs::is_directory(s.inputFolder, ec);
+    const bool outDir = !s.outputFolder.empty() && fs::is_directory(s.outputFolder, ec);
+    if (s.inputFolder.empty())
+        out.push_back("InputFolder is not set");
+    else if (!in)
+        out.push_back("InputFolder '" + s.inputFolder + "' is not an existing folder");
+    else if (::access(s.inputFolder.c_str(), W_OK | X_OK) != 0)
+        out.push_back("InputFolder '" + s.inputFolder + "': answered files cannot be deleted (" + std::strerror(errno) +
+                      ")");
+    if (s.outputFolder.empty())
+        out.push_back("OutputFolder is not set");
+    else if (!outDir)
+        out.push_back("OutputFolder '" + s.outputFolder + "' is not an existing folder");
+    if (in && outDir && fs::equivalent(s.inputFolder, s.outputFolder, ec))
+        out.push_back("OutputFolder is the InputFolder: result files would be taken for input files");
+    else if (outDir && ::access(s.outputFolder.c_str(), W_OK | X_OK) != 0)
+        out.push_back("OutputFolder '" + s.outputFolder + "' is not writable (" + std::strerror(errno) + ")");
+    else if (outDir && testWrite) {
+        try {
+            WriteResultFile(s.outputFolder, ".kovira-write-test", "test\r\n", "UTF-8");
+            fs::remove(fs::path(s.outputFolder) / ".kovira-write-test", ec);
+        } catch (const std::exception& e) {
+            out.push_back(e.what());
+        }
+    }
+    return out;
 }
 
 Watcher::Watcher(device::InvoiceModel& model, device::Fiscalizer& fisk, std::function<WatcherSettings()> settings,
@@ -53,7 +89,35 @@ Watcher::Watcher(device::InvoiceModel& model, device::Fiscalizer& fisk, std::fun
 }
 
 void Watcher::log(const std::string& line) const {
-    if (onLog) onLog(line);
+    // File names and device texts come from outside: one line, no control characters.
+    if (onLog) onLog(LogSafe(line));
+}
+
+void Watcher::holdBack(const std::string& name, const std::string& reason) {
+    using namespace std::chrono;
+    milliseconds backoff = seconds(1);
+    bool again = hold_ && hold_->name == name;
+    if (again) backoff = std::min<milliseconds>(hold_->backoff * 2, seconds(60));
+    if (!again || hold_->reason != reason) log(name + ": " + reason + " (tried again with a growing pause)");
+    hold_ = Hold{name, reason, now() + backoff, backoff};
+}
+
+bool Watcher::folderTrouble(const WatcherSettings& s) {
+    auto problems = FolderProblems(s, false);
+    if (problems.empty()) {
+        lastTrouble_.clear();
+        return false;
+    }
+    std::string text;
+    for (const auto& p : problems) text += (text.empty() ? "" : "; ") + p;
+    // Reported once per change, never once per tick.
+    if (text != lastTrouble_) {
+        lastTrouble_ = text;
+        log(text);
+        if (!skipBadFiles) prompter_.message(text, MsgKind::Error);
+    }
+    if (!skipBadFiles) setEnabled(false);
+    return true;
 }
 
 void Watcher::changed() {
@@ -117,6 +181,7 @@ void Watcher::Timer1Timer() {
     std::error_code ec;
     if (s.inputFolder.empty() || !fs::is_directory(s.inputFolder, ec)) return;
     poll(s);
+    if (queue_.empty() || folderTrouble(s)) return;
     processQueue();
 }
 
@@ -159,6 +224,9 @@ void Watcher::processQueue() {
     while (!queue_.empty() && enabled_) {
         if (shouldStop && shouldStop()) break;
         std::string name = queue_.front();
+        if (hold_ && hold_->name != name && std::find(queue_.begin(), queue_.end(), hold_->name) == queue_.end())
+            hold_.reset();  // the held file left the queue
+        if (hold_ && hold_->name == name && now() < hold_->until) break;
         if (!IsKvr(name)) {
             // A line that names no input file (the box is editable), or a text
             // invoice, which the cash register takes: nothing to fiscalise here.
@@ -190,23 +258,34 @@ void Watcher::processQueue() {
             if (skipBadFiles && enabled_) continue;
             break;
         }
-        bool adopted = false;
+        const bool leftover = leftovers_.count(name) != 0;
         try {
-            if (leftovers_.erase(name)) {
-                adopted = fisk_.AdoptIfSigned();
-                if (adopted) log(name + ": already signed before the restart, answer kept");
-            }
-            if (!adopted) fisk_.BtFiskalizujClick();
+            fisk_.Fiscalize(leftover ? device::Fiscalizer::Start::AskDeviceFirst : device::Fiscalizer::Start::Normal);
         } catch (const std::exception& e) {
             // The answer could not be kept or the result not written: the
             // device may have signed it, so the next try asks it first.
             leftovers_.insert(name);
-            log(name + ": " + e.what());
-            prompter_.message(e.what(), MsgKind::Error);
-            if (!skipBadFiles) setEnabled(false);
             loadedName_.clear();
+            if (skipBadFiles) {
+                holdBack(name, e.what());
+            } else {
+                log(name + ": " + e.what());
+                prompter_.message(e.what(), MsgKind::Error);
+                setEnabled(false);
+            }
             break;
         }
+        if (fisk_.pending()) {
+            // The device may have signed it and could not say: the file stays
+            // untouched and the device is asked again after a pause.
+            leftovers_.insert(name);
+            loadedName_.clear();
+            setEnabled(true);
+            holdBack(name, fisk_.FiskGreska);
+            break;
+        }
+        leftovers_.erase(name);
+        if (hold_ && hold_->name == name) hold_.reset();
         if (!fisk_.FiskGreska.empty()) break;
     }
 }
@@ -261,15 +340,21 @@ void Watcher::ResultStep() {
     // An invoice signed by hand has no producer waiting unless an output folder is set.
     if (!fromFile && s.outputFolder.empty()) return;
     if (fromFile && s.outputFolder.empty()) throw ResultWriteError("OutputFolder is not set: no result file for " + loadedName_);
-    std::string resultName = !requestId.empty() ? requestId + ".kvr" : loadedName_;
+    // An id that cannot name a file is answered under the name the file came in.
+    std::string resultName =
+        !requestId.empty() && !device::RequestIdProblem(requestId) ? requestId + ".kvr" : loadedName_;
     if (resultName.empty()) return;
+    std::error_code ec;
+    if (fisk_.FiskGreska == device::msg::kRequestIdReused && fs::exists(fs::path(s.outputFolder) / resultName, ec))
+        // That result file answers the sale that owns the id: never replaced by this refusal.
+        throw ResultWriteError("Cannot answer " + (fromFile ? loadedName_ : resultName) + ": its RequestId belongs to "
+                               "another sale whose result file " + resultName + " has not been collected yet");
     std::string text = ResultFileText(model_, fisk_.FiskGreska, s.puniOdgovor, fisk_.MemoURL, platform::DecimalSeparator());
     WriteResultFile(s.outputFolder, resultName, text, platform::FileCodePage());
 
     // Retire the input file by the name it was read under, so that a file
     // not named after its request id is not fiscalised a second time.
     std::string inputName = fromFile ? loadedName_ : resultName;
-    std::error_code ec;
     fs::path input = fs::path(s.inputFolder) / inputName;
     if (!s.inputFolder.empty() && fs::exists(input, ec) && !fs::remove(input, ec) && ec) {
         loadedName_.clear();
@@ -280,7 +365,7 @@ void Watcher::ResultStep() {
     if (fromFile) {
         std::string outcome = fisk_.FiskGreska.empty()
                                   ? "signed " + inv.field("PFRnumber").asString() + " " + inv.field("PFRvrijeme").asString()
-                                  : fisk_.FiskGreska;
+                                  : fisk_.FiskGreska + (fisk_.requestIdProblem().empty() ? "" : " (" + fisk_.requestIdProblem() + ")");
         log(inputName + ": " + outcome + " -> " + (fs::path(s.outputFolder) / resultName).string());
     }
     loadedName_.clear();

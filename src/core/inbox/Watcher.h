@@ -4,8 +4,10 @@
 // load step and the fiscalisation run, answering each with a result file in
 // the output folder and retiring the input file. Used by the window (a
 // QTimer drives Timer1Timer) and by the headless service (a plain loop).
+#include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +29,14 @@ struct WatcherSettings {
     std::string outputFolder;
     bool puniOdgovor = false;
 };
+
+// Why keyed files cannot be answered with these folders, one text per
+// problem; empty when they can. Both folders must exist and differ (a
+// result file in the input folder would be taken for, and deleted as, the
+// input file); the input folder must let answered files be deleted and the
+// output folder take new files. With `testWrite` the output folder is
+// proven by writing, syncing and removing a small file in it.
+std::vector<std::string> FolderProblems(const WatcherSettings& s, bool testWrite);
 
 class Watcher {
 public:
@@ -72,12 +82,29 @@ public:
     bool FiskIzKase = false;
     bool busy() const { return busy_; }
 
-    // Case-sensitive ".kvr"; ".inp" in any letter case.
+    // A file held back (the device could not say whether it signed it, or
+    // its result file could not be written) waits until then; the files
+    // behind it wait too, so answers keep their order.
+    struct Hold {
+        std::string name;
+        std::string reason;
+        std::chrono::steady_clock::time_point until;
+        std::chrono::milliseconds backoff{0};
+    };
+    const std::optional<Hold>& hold() const { return hold_; }
+    // The clock of the back-off (tests move it on).
+    std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
+
+    // ".kvr" and ".inp" in any letter case (producers on other systems write ".KVR").
     static bool IsKvr(const std::string& name);
     static bool IsInp(const std::string& name);
 
 private:
     void poll(const WatcherSettings& s);
+    // Holds `name` back for the next step of the back-off (1 s doubling to
+    // 60 s); logs the reason when it differs from the last one logged.
+    void holdBack(const std::string& name, const std::string& reason);
+    bool folderTrouble(const WatcherSettings& s);
     // Loads a file read already (nullptr: it could not be read, for the reason given).
     bool load(const std::string& name, const std::string* bytes, const std::string& readError);
     void processQueue();
@@ -95,6 +122,8 @@ private:
     std::map<std::string, long long> badFiles_;        // name -> mtime of a file that did not load
     std::set<std::string> waiting_;                    // still being written, seen this tick
     std::string loadedName_;                           // bare name of the file in hand
+    std::optional<Hold> hold_;
+    std::string lastTrouble_;                          // folder problem last reported
     bool enabled_ = false;
     bool busy_ = false;
 };

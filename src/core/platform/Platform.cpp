@@ -92,28 +92,55 @@ std::string LockFolder() {
 }
 
 InstanceLock::~InstanceLock() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    // Removed while still held: whoever opens the name next makes a new file
+    // and finds it unlocked; acquire() below never trusts an unlinked one.
+    ::unlink(path_.c_str());
+    ::close(fd_);
 }
 
 bool InstanceLock::acquire(const std::string& mutexName, const std::string& lockFolder) {
     if (fd_ >= 0) return true;
+    error_.clear();
     std::error_code ec;
     std::filesystem::create_directories(lockFolder, ec);
-    ::chmod(lockFolder.c_str(), 0700);
-    path_ = lockFolder + "/" + InstanceLockFileName(mutexName);
-    int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    if (ec) {
+        error_ = "Cannot create the lock folder " + lockFolder + ": " + ec.message();
         return false;
     }
-    // The full name inside the file lets an operator see who holds it.
-    if (::ftruncate(fd, 0) == 0) {
-        std::string line = mutexName + "\n" + std::to_string(getpid()) + "\n";
-        [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+    ::chmod(lockFolder.c_str(), 0700);
+    path_ = lockFolder + "/" + InstanceLockFileName(mutexName);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            error_ = "Cannot create the lock file " + path_ + ": " + std::strerror(errno);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK) return false;  // another instance holds it
+            error_ = "Cannot lock " + path_ + ": " + std::strerror(err);
+            return false;
+        }
+        // The holder before us may have removed the file between our open and
+        // our lock: a lock on a file that is no longer under the name counts for nothing.
+        struct stat mine {}, named {};
+        if (::fstat(fd, &mine) != 0 || ::stat(path_.c_str(), &named) != 0 || mine.st_ino != named.st_ino ||
+            mine.st_dev != named.st_dev) {
+            ::close(fd);
+            continue;
+        }
+        // The full name inside the file lets an operator see who holds it.
+        if (::ftruncate(fd, 0) == 0) {
+            std::string line = mutexName + "\n" + std::to_string(getpid()) + "\n";
+            [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+        }
+        fd_ = fd;
+        return true;
     }
-    fd_ = fd;
-    return true;
+    error_ = "Cannot lock " + path_ + ": the file keeps being replaced";
+    return false;
 }
 
 std::string NewGuid() {

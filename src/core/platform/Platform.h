@@ -35,14 +35,17 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // True when this process now owns the name; false when another process
-    // holds it or the lock file could not be created.
+    // holds it (error() empty) or the lock file could not be made (error()
+    // says why). The lock file is removed when the lock is released.
     bool acquire(const std::string& mutexName, const std::string& lockFolder = LockFolder());
     bool held() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
+    const std::string& error() const { return error_; }
 
 private:
     int fd_ = -1;
     std::string path_;
+    std::string error_;
 };
 
 // RFC 4122 version 4 GUID from the kernel's CSPRNG, braced upper-case text:

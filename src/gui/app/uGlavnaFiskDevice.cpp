@@ -432,7 +432,7 @@ void TGlavnaFisk::showCarriers() {
 
 void TGlavnaFisk::BtFiskalizujClick() {
     try {
-        if (!ctx_.fisk().BtFiskalizujClick()) return;  // one run at a time
+        if (!ctx_.fisk().Fiscalize()) return;  // one run at a time
         LblFiskGreska_->setText(Q(ctx_.fisk().FiskGreska));
     } catch (const std::exception& e) {
         ctx_.prompter.message(e.what(), kv::MsgKind::Error);
