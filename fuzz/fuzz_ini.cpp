@@ -3,7 +3,8 @@
 //
 // Input: the first line is a value to store, the rest is the file.
 // Properties:
-// - a value written under a key reads back exactly, before and after the
+// - a file that loads at all (UTF-8 text, not too big) takes a value, and
+//   a value written under a key reads back exactly, before and after the
 //   file is saved and loaded again, and saving twice writes the same text;
 // - the settings records filled from the file, written back and read again
 //   do not change any more (one normalisation at most, then a fixed point).
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "FuzzInput.h"
@@ -25,13 +27,18 @@ using namespace kv;
 
 namespace {
 const std::string& Folder() {
-    static const std::string folder = [] {
+    // Never destroyed: the exit handler below still needs it.
+    static const std::string& folder = *new std::string([] {
         // Every save is synced to disk: in memory when possible, or the target crawls.
         std::string tmpl = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/kovira-fuzz-ini-XXXXXX"
                                                            : "/tmp/kovira-fuzz-ini-XXXXXX";
         if (!::mkdtemp(tmpl.data())) fuzz::Fail("cannot make a temporary folder");
+        std::atexit([] {
+            ::unlink((Folder() + "/kovira.ini").c_str());
+            ::rmdir(Folder().c_str());
+        });
         return tmpl;
-    }();
+    }());
     return folder;
 }
 
@@ -72,12 +79,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nl = all.find('\n');
     std::string value(all.substr(0, nl));
     std::erase(value, '\r');
+    std::erase(value, '\0');
+    if (!fuzz::IsUtf8(value)) value = "not UTF-8";  // values come from edit boxes: always text
     const std::string_view file = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
     const std::string path = Folder() + "/kovira.ini";
 
     WriteFile(path, file);
     IniFile ini(path);
-    ini.load();
+    try {
+        ini.load();
+    } catch (const std::runtime_error&) {
+        // Refused as a whole (too big, not UTF-8 text): the records keep their
+        // defaults, which is what StartUp does with the message it shows.
+        LoadSettings(path);
+        return 0;
+    }
     (void)ini.read("Global", "InputFolder");
     ini.write("Global", "FuzzKey", value);
     if (ini.read("Global", "FuzzKey") != value) fuzz::Fail("written value does not read back", value);
