@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "device/DeviceClient.h"
+#include "device/JsonFlatten.h"
 #include "device/ResponseTable.h"
 
 using namespace kv;
@@ -197,4 +199,37 @@ TEST(ResponseTable, HostileAnswersAreBounded)
         hundred += std::string(i ? "," : "") + "{}";
     small.setAnswer(hundred + "]");
     EXPECT_FALSE(small.isJson());
+}
+
+// Fault found by fuzzing: the reader turned "\uDC00" (a low surrogate with no
+// high one before it) into bytes that are not UTF-8, so IndentJson wrote text
+// it could not read back and the table and the flattened lines held it. All
+// three readers of answers now refuse such an answer, as they refuse a lone
+// high surrogate; a proper pair still reads.
+TEST(AnswerReaders, LoneSurrogateEscapeIsNotJson)
+{
+    const struct {
+        const char* answer;
+        bool json;
+    } cases[] = {
+        {R"({"a":"x\uDC00y"})", false},
+        {R"({"a\uDFFF":1})", false},
+        {R"({"a":["\uDE00"]})", false},
+        {R"({"a":"\uD83D"})", false},
+        {R"({"a":"\uDE00\uD83D"})", false},
+        {R"({"a":"\uD83D\uDE00 \u0000"})", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        EXPECT_EQ(!IndentJson(c.answer).empty(), c.json);
+        ResponseTable t;
+        t.setAnswer(c.answer);
+        EXPECT_EQ(t.isJson(), c.json);
+        FlatJson flat;
+        OpenJSONFile(c.answer, "", flat);
+        EXPECT_EQ(!flat.lines.empty(), c.json);
+    }
+    FlatJson flat;
+    OpenJSONFile(R"({"a":"\uD83D\uDE00"})", "", flat);
+    EXPECT_EQ(flat.value("a"), "\xF0\x9F\x98\x80");
 }

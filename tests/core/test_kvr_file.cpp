@@ -283,6 +283,27 @@ TEST(CodePage, Windows1250TextComesInAndGoesOutByteForByte) {
     EXPECT_THROW(LoadKvr("Items#1#name#a\n", input2, m2, ',', "no-such-page"), KvrLoadError);
 }
 
+// Fault found by fuzzing: UTF-8 files went through the system's converter,
+// which keeps four-byte sequences past U+10FFFF, so such bytes reached the
+// invoice (and result files) as text that is not UTF-8. They are now
+// replaced like any other broken sequence, one replacement per byte.
+TEST(CodePage, Utf8PastLastCharacterIsReplaced)
+{
+    const std::string fffd = "\xEF\xBF\xBD";
+    const struct {
+        std::string in, decoded, encoded;
+    } cases[] = {
+        {"a\xF4\x90\x80\x80" "b", "a" + fffd + fffd + fffd + fffd + "b", "a????b"},  // U+110000
+        {"\xF7\xBF\xBF\xBF", fffd + fffd + fffd + fffd, "????"},
+        {"\xF4\x8F\xBF\xBF|\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF|\xF0\x9F\x98\x80",
+         "\xF4\x8F\xBF\xBF|\xF0\x9F\x98\x80"},  // U+10FFFF and U+1F600 stay
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecodeText(c.in, "UTF-8"), c.decoded) << c.in;
+        EXPECT_EQ(EncodeText(c.in, "utf8"), c.encoded) << c.in;
+    }
+}
+
 TEST(ResultFileText, ThreeLinesEightLinesOrTheFailure) {
     device::InvoiceModel m;
     m.Invoice.append();

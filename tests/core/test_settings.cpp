@@ -218,6 +218,27 @@ TEST_F(SettingsTest, MultiLineTextsAndQuotedValuesReadBackExactly) {
     EXPECT_EQ(again.Bafer.text("EscInit"), "\"27,64\"");
 }
 
+// Fault found by fuzzing: the byte order mark was dropped on load and not
+// written back, so every save took one off the front. A file that began with
+// two (or whose first line began with one) changed meaning on each save: here
+// "[global]" became a second section and the value written under it was lost.
+TEST_F(SettingsTest, ByteOrderMarkIsKeptSoSavesDoNotShiftTheFirstLine) {
+    for (const std::string head : {"\xEF\xBB\xBF", "\xEF\xBB\xBF\xEF\xBB\xBF"}) {
+        SCOPED_TRACE(head.size());
+        const std::string file = head + "[global]\r\nScanTime=250\r\n";
+        WriteAll(path, file);
+        kv::IniFile ini(path.string());
+        ini.load();
+        ini.write("Global", "Token", "t");
+        std::string error;
+        ASSERT_TRUE(ini.save(&error)) << error;
+        ASSERT_TRUE(ini.save(&error)) << error;
+        ini.load();
+        EXPECT_EQ(ini.read("Global", "Token"), "t");
+        EXPECT_EQ(ReadAll(path).rfind(file, 0), 0u) << ReadAll(path);
+    }
+}
+
 TEST(IniInteger, ParsesLikeTheProfileFunctions) {
     struct Case {
         const char* text;

@@ -71,6 +71,7 @@ bool IniFile::exists() const {
 void IniFile::load() {
     lines_.clear();
     crlf_ = false;
+    bom_ = false;
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0) {
         if (errno == ENOENT) return;
@@ -86,7 +87,8 @@ void IniFile::load() {
     if (all.size() > kMaxIniBytes)
         throw std::runtime_error("Cannot read " + path_ + ": larger than " + std::to_string(kMaxIniBytes / 1024) +
                                  " KiB, not a settings file");
-    if (all.rfind("\xEF\xBB\xBF", 0) == 0) all.erase(0, 3);
+    bom_ = all.rfind("\xEF\xBB\xBF", 0) == 0;
+    if (bom_) all.erase(0, 3);
     if (auto why = NotText(all)) throw std::runtime_error("Cannot read " + path_ + ": " + *why);
     size_t pos = 0;
     while (pos < all.size()) {
@@ -180,7 +182,7 @@ void IniFile::write(const std::string& section, const std::string& key, const st
 }
 
 std::string IniFile::text() const {
-    std::string out;
+    std::string out = bom_ ? "\xEF\xBB\xBF" : "";
     const char* eol = crlf_ ? "\r\n" : "\n";
     for (const auto& l : lines_) {
         out += l;

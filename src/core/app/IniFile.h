@@ -47,6 +47,7 @@ private:
     std::string path_;
     std::vector<std::string> lines_;
     bool crlf_ = false;
+    bool bom_ = false;  // the file began with a UTF-8 byte order mark; saved with it again
 
     // Index of the section header line, or npos.
     size_t findSection(const std::string& section) const;

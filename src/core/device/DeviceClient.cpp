@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "device/JsonText.h"
 #include "device/RequestLedger.h"
 #include "util/Prompter.h"
 
@@ -23,6 +24,14 @@ public:
     bool RawNumber(const Ch* text, rapidjson::SizeType length, bool /*copy*/)
     {
         return RawValue(text, length, rapidjson::kNumberType);
+    }
+    bool String(const Ch* text, rapidjson::SizeType length, bool copy)
+    {
+        return IsUtf8Text(text, length) && PrettyWriter::String(text, length, copy);
+    }
+    bool Key(const Ch* text, rapidjson::SizeType length, bool copy)
+    {
+        return IsUtf8Text(text, length) && PrettyWriter::Key(text, length, copy);
     }
     // Indentation grows with the square of the nesting: an answer nested
     // thousands deep would take gigabytes. Past the limit it is not shown as JSON.

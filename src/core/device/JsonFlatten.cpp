@@ -5,6 +5,7 @@
 #include <rapidjson/reader.h>
 
 #include "device/DeviceClient.h"
+#include "device/JsonText.h"
 
 namespace kv::device {
 
@@ -72,10 +73,14 @@ std::string FlatJson::text() const {
 }
 
 namespace {
-// Counts nesting only; the flattening walks the tree recursively, so an
-// answer nested thousands deep is refused before it is built.
+// Counts nesting: the flattening walks the tree recursively, so an answer
+// nested thousands deep is refused before it is built. Also refuses what the
+// other readers of answers refuse: text that is not UTF-8 once its escapes
+// are undone.
 struct DepthCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DepthCheck> {
     std::size_t depth = 0;
+    bool String(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
+    bool Key(const char* s, rapidjson::SizeType n, bool) { return IsUtf8Text(s, n); }
     bool StartObject() { return ++depth <= kMaxJsonDepth; }
     bool StartArray() { return ++depth <= kMaxJsonDepth; }
     bool EndObject(rapidjson::SizeType) { return --depth, true; }
@@ -84,7 +89,8 @@ struct DepthCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, DepthCheck> 
 }  // namespace
 
 void OpenJSONFile(const std::string& json, const std::string& prefix, FlatJson& target) {
-    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
+                               rapidjson::kParseValidateEncodingFlag;
     rapidjson::MemoryStream ms(json.data(), json.size());
     DepthCheck check;
     if (rapidjson::Reader().Parse<flags>(ms, check).IsError()) return;

@@ -10,6 +10,8 @@
 #include <limits>
 #include <unordered_map>
 
+#include "device/JsonText.h"
+
 namespace kv::device {
 
 namespace {
@@ -27,9 +29,14 @@ public:
     bool Null() { return add(Kind::Null, {}); }
     bool Bool(bool b) { return add(b ? Kind::True : Kind::False, {}); }
     bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return add(Kind::Number, std::string(s, n)); }
-    bool String(const char* s, rapidjson::SizeType n, bool) { return add(Kind::String, std::string(s, n)); }
+    bool String(const char* s, rapidjson::SizeType n, bool)
+    {
+        return IsUtf8Text(s, n) && add(Kind::String, std::string(s, n));
+    }
     bool Key(const char* s, rapidjson::SizeType n, bool)
     {
+        if (!IsUtf8Text(s, n))
+            return false;
         key_.assign(s, n);
         return true;
     }

@@ -57,6 +57,24 @@ bool IsUtf8Name(const std::string& name) {
     return strcasecmp(name.c_str(), "UTF-8") == 0 || strcasecmp(name.c_str(), "UTF8") == 0;
 }
 
+// UTF-8 to UTF-8 is checked here, one well-formed sequence at a time: the
+// system's converter lets sequences past U+10FFFF through unchanged.
+std::string CleanUtf8(std::string_view in, std::string_view replacement) {
+    std::string out;
+    out.reserve(in.size());
+    while (!in.empty()) {
+        const std::size_t n = Utf8SequenceLength(in);
+        if (n == 0) {
+            out += replacement;
+            in.remove_prefix(1);
+        } else {
+            out += in.substr(0, n);
+            in.remove_prefix(n);
+        }
+    }
+    return out;
+}
+
 // Converts all of `in`; at an input sequence that cannot be converted,
 // `replacement` is written and `skip` tells how many input bytes to pass over.
 template <typename Skip>
@@ -103,14 +121,14 @@ std::string Convert(std::string_view in, const std::string& to, const std::strin
 }  // namespace
 
 std::string DecodeText(std::string_view bytes, const std::string& codePage) {
-    const std::string from = IsUtf8Name(codePage) ? std::string("UTF-8") : codePage;
-    return Convert(bytes, "UTF-8", from, "\xEF\xBF\xBD", [](std::string_view) { return std::size_t{1}; });
+    if (IsUtf8Name(codePage)) return CleanUtf8(bytes, "\xEF\xBF\xBD");
+    return Convert(bytes, "UTF-8", codePage, "\xEF\xBF\xBD", [](std::string_view) { return std::size_t{1}; });
 }
 
 std::string EncodeText(std::string_view utf8, const std::string& codePage) {
-    const std::string to = IsUtf8Name(codePage) ? std::string("UTF-8") : codePage;
+    if (IsUtf8Name(codePage)) return CleanUtf8(utf8, "?");
     // A character the code page lacks is skipped whole; a broken sequence one byte at a time.
-    return Convert(utf8, to, "UTF-8", "?", [](std::string_view rest) { return Utf8SequenceLength(rest); });
+    return Convert(utf8, codePage, "UTF-8", "?", [](std::string_view rest) { return Utf8SequenceLength(rest); });
 }
 
 }  // namespace kv::inbox
