@@ -118,6 +118,22 @@ private slots:
         QVERIFY(QFile::exists(in + "/B1.kvr"));
         QCOMPARE(child<QPlainTextEdit>("Memo1")->toPlainText(), QString("B1.kvr"));
     }
+
+    // ScanTime 0 is no timed polling, and a timer of 0 never runs wild: the
+    // folder's file events wake the watcher.
+    void fileEventsWakeTheWatcherWithoutAPoll() {
+        QFile::remove(in + "/B1.kvr");
+        child<QPlainTextEdit>("Memo1")->setPlainText("");
+        prompter->clearLog();
+        ctx->settings.Bafer.setInt("ScanTime", 0);
+        ctx->settings.Bafer.post();
+        timerItem(0)->click();
+        QVERIFY(!child<QTimer>("Timer1")->isActive());
+        Drop(in, "E1");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out + "/E1.kvr"), 5000);
+        QVERIFY(!child<QTimer>("Timer1")->isActive());
+        QCOMPARE(sim.timesSigned("E1"), 1);
+    }
 };
 
 QTEST_MAIN(InboxWindowTest)

@@ -472,3 +472,28 @@ TEST_F(InboxTest, TheServiceProgramSaysWhatIsWrongAndExits) {
     EXPECT_NE(text.find("lock folder"), std::string::npos) << text;
     EXPECT_EQ(text.find("Program je već aktivan"), std::string::npos) << text;
 }
+
+// A file is answered when it arrives, not at the next poll: with ScanTime at
+// ten seconds the folder's file event is what wakes the service.
+TEST_F(InboxTest, TheServiceAnswersAFileWhenItArrivesNotAtTheNextPoll) {
+    dirs.writeSettings(port, 10000);
+    Drop(dirs.in, "EV0");  // answered by the first tick: the service is up
+    std::ostringstream log;
+    std::atomic<bool> stop{false};
+    kv::ScriptedPrompter quiet;
+    kv::AppContext service((dirs.root / "kovira.ini").string(), quiet, (dirs.root / "locks").string());
+    ASSERT_EQ(service.Start(), kv::AppContext::StartResult::Ok);
+    std::thread t([&] { kv::RunService(service, log, stop); });
+    auto waitFor = [](const fs::path& p, std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!fs::exists(p) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
+        return fs::exists(p);
+    };
+    const bool first = waitFor(dirs.out / "EV0.kvr", 30s);
+    Drop(dirs.in, "EV1");
+    const bool second = waitFor(dirs.out / "EV1.kvr", 5s);  // half the poll interval
+    stop = true;
+    t.join();
+    ASSERT_TRUE(first) << log.str();
+    EXPECT_TRUE(second) << "not answered before the next poll\n" << log.str();
+}
