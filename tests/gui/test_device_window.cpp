@@ -12,6 +12,9 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QDialog>
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -22,6 +25,7 @@
 #include "app/uGlavnaFisk.h"
 #include "gui_support.h"
 #include "util/ScriptedPrompter.h"
+#include "util/uProgress.h"
 
 using kv::gui::TGlavnaFisk;
 
@@ -163,6 +167,54 @@ private slots:
         QCOMPARE(child<QPlainTextEdit>("MemoJournal")->toPlainText(), QString("PASTED\nJOURNAL"));
         QCOMPARE(child<QPlainTextEdit>("MemoURL")->toPlainText(), QString("https://v/1"));
         QCOMPARE(child<QPlainTextEdit>("MemoPng")->toPlainText(), QString("QUJD"));
+    }
+
+    // A slow device does not freeze the window: while the invoice waits three
+    // seconds for its answer, timers fire, the window repaints and shows what
+    // it waits for; then the answer is shown as usual.
+    void theWindowLivesWhileTheDeviceIsSlow() {
+        QTest::mouseClick(child<QToolButton>("TbPoslano"), Qt::LeftButton);
+        ctx->invoice.Invoice.edit();
+        ctx->invoice.Invoice.field("invoiceType").setValue(kv::Value(int64_t{0}));
+        ctx->invoice.Invoice.field("invoiceNumber").setValue("R-SLOW-1");
+        ctx->invoice.NewId();
+        ctx->invoice.Invoice.post();
+        sim.injectFault("POST", "/api/invoices", kv::sim::Fault::delayed(std::chrono::milliseconds(3000)));
+
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Paint) ++paints;
+                return false;
+            }
+        } counter;
+        auto* label = child<QLabel>("LblFiskGreska");
+        label->installEventFilter(&counter);
+        int ticks = 0;
+        bool waitingShown = false;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] {
+            ++ticks;
+            label->update();
+            if (auto* dialog = kv::gui::FindProgress(win.get()); dialog && !waitingShown) {
+                waitingShown = dialog->isVisible();
+                SaveShot(dialog, "device_waiting_for_answer");
+            }
+        });
+        tick.start(50);
+        QElapsedTimer took;
+        took.start();
+        QTest::mouseClick(child<QPushButton>("BtFiskalizuj"), Qt::LeftButton);
+        tick.stop();
+        label->removeEventFilter(&counter);
+
+        QVERIFY(took.elapsed() >= 2500);
+        QVERIFY2(ticks >= 20, qPrintable(QString("only %1 timer ticks during the wait").arg(ticks)));
+        QVERIFY(counter.paints >= 10);
+        QVERIFY(waitingShown);
+        QCOMPARE(label->text(), QString());
+        QVERIFY(!child<QLineEdit>("DBPFRnumber")->text().isEmpty());
+        QVERIFY(!kv::gui::FindProgress(win.get()));
     }
 
     // An invoice whose request gets no answer is still there to read in

@@ -16,9 +16,10 @@ AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFo
         ownTransport_ = std::make_unique<device::CurlTransport>();
         transport_ = ownTransport_.get();
     }
+    waiting_ = std::make_unique<device::WaitingTransport>(*transport_);
     auto view = [this] { return deviceSettings(); };
-    client1_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
-    client2_ = std::make_unique<device::DeviceClient>(*transport_, view, &prompter);
+    client1_ = std::make_unique<device::DeviceClient>(*waiting_, view, &prompter);
+    client2_ = std::make_unique<device::DeviceClient>(*waiting_, view, &prompter);
     ledger_ = std::make_unique<device::RequestLedger>(
         (std::filesystem::path(settings.path()).parent_path() / "Requests.ledger").string());
     fisk_ = std::make_unique<device::Fiscalizer>(*client1_, invoice, [this] { return runSettings(); }, ledger_.get());

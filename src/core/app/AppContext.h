@@ -47,6 +47,9 @@ public:
     // beside the settings file).
     device::RequestLedger& ledger() { return *ledger_; }
     device::DeviceSettings deviceSettings() const;
+    // How the device's requests are waited for (the window keeps repainting
+    // meanwhile); none: in the caller.
+    void setDeviceWaiter(device::WaitingTransport::Waiter waiter) { waiting_->setWaiter(std::move(waiter)); }
     device::RunSettings runSettings() const;
 
     // The input folder watcher; its result step follows every run.
@@ -96,6 +99,7 @@ private:
     std::string inputFolderRead() const;
     std::unique_ptr<device::HttpTransport> ownTransport_;
     device::HttpTransport* transport_;
+    std::unique_ptr<device::WaitingTransport> waiting_;
     std::unique_ptr<device::DeviceClient> client1_, client2_;
     std::unique_ptr<device::RequestLedger> ledger_;
     std::unique_ptr<device::Fiscalizer> fisk_;

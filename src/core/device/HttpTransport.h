@@ -2,6 +2,7 @@
 // The one door through which the device client reaches the network. The
 // client builds plain requests; the transport sends them and hands back what
 // came back. Tests put a fake behind it, the application libcurl.
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,27 @@ public:
     virtual ~HttpTransport() = default;
     // Synchronous; one request at a time per transport.
     virtual HttpResult execute(const HttpRequest& request) = 0;
+};
+
+// Hands every request to a waiter when one is set: the window runs the
+// request elsewhere and keeps its own event loop going until the answer is
+// there. Without a waiter (the service, tests) requests run in the caller.
+class WaitingTransport : public HttpTransport {
+public:
+    using Request = std::function<HttpResult()>;
+    using Waiter = std::function<HttpResult(const Request& request)>;
+
+    explicit WaitingTransport(HttpTransport& inner) : inner_(inner) {}
+    void setWaiter(Waiter waiter) { waiter_ = std::move(waiter); }
+
+    HttpResult execute(const HttpRequest& request) override {
+        if (!waiter_) return inner_.execute(request);
+        return waiter_([this, &request] { return inner_.execute(request); });
+    }
+
+private:
+    HttpTransport& inner_;
+    Waiter waiter_;
 };
 
 }  // namespace kv::device

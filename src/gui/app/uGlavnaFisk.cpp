@@ -33,6 +33,7 @@
 #include "app/AppContext.h"
 #include "app/AppTexts.h"
 #include "inbox/FolderEvents.h"
+#include "util/DeviceWait.h"
 #include "app/RecordBinder.h"
 #include "app/uBlagajna.h"
 #include "app/uScanIP.h"
@@ -98,6 +99,9 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
     buildLastInvoicePage(TabRacun_);
     new TBlagajna(ctx_, TabBlagajna_, TabReport_, this);
     wireDevice();
+    // The device is waited for with the window alive: it repaints, its
+    // timers run, and it shows what it waits for.
+    ctx_.setDeviceWaiter([this](const kv::device::WaitingTransport::Request& r) { return WaitForDevice(this, r); });
     wireInbox();
     wirePrinting();
 
@@ -130,6 +134,7 @@ TGlavnaFisk::TGlavnaFisk(kv::AppContext& ctx, QWidget* parent) : QMainWindow(par
 }
 
 TGlavnaFisk::~TGlavnaFisk() {
+    ctx_.setDeviceWaiter(nullptr);
     if (qApp) qApp->removeEventFilter(this);
     releasePrinting();
 }
