@@ -81,7 +81,7 @@ TEST(InvoiceRequest, BodiesAreExactForTheSettingsThatShapeThem) {
         R"("options":{"omitQRCodeGen":"0","omitTextualRepresentation":"0"},)";
     struct Case {
         const char* what;
-        RequestOptions o;
+        RunSettings o;
         std::string body;
     } cases[] = {
         {"image receipt on 58 mm, old payment numbering, Cyrillic labels",
@@ -109,7 +109,7 @@ TEST(InvoiceRequest, BodiesAreExactForTheSettingsThatShapeThem) {
     };
     for (const auto& c : cases) EXPECT_EQ(BuildInvoiceRequest(m, c.o), c.body) << c.what;
 
-    RequestOptions a4{false, false, 3, 1, 0, 0, 0};
+    RunSettings a4{false, false, 3, 1, 0, 0, 0};
     EXPECT_NE(BuildInvoiceRequest(m, a4).find(R"("receiptLayout":"Invoice")"), std::string::npos);
     EXPECT_NE(BuildInvoiceRequest(m, a4, true).find("\n  \"print\": \"false\""), std::string::npos);
 }

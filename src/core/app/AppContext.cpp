@@ -43,15 +43,15 @@ AppContext::~AppContext() = default;
 
 device::DeviceSettings AppContext::deviceSettings() const {
     const auto& b = settings.Bafer;
-    return {b.text("BaseURL"), b.text("Port"), b.text("Token"), b.text("PIN"), CBTest};
+    return {b.text("BaseURL"), b.text("Port"), b.text("Token"), b.text("PIN"), testService};
 }
 
 device::RunSettings AppContext::runSettings() const {
     const auto& b = settings.Bafer;
     device::RunSettings r;
     r.pin = b.text("PIN");
-    r.testMode = CBTest;
-    r.latinLabels = CBTest || CBVLPFR;
+    r.testMode = testService;
+    r.latinLabels = testService || latinLabels;
     r.printUredjaj = b.integer("PrintUredjaj");
     r.renderPrint = b.integer("RenderPrint");
     r.pos5880 = b.integer("POS-58-80");

@@ -34,8 +34,8 @@ public:
     Prompter& prompter;
 
     // The test switches of the device page: not stored, off at every start.
-    bool CBTest = false;   // "Test sa PURS LPFR"
-    bool CBVLPFR = false;  // "Test sa VLPFR"
+    bool testService = false;  // the tax administration's test service: its address form and English answers
+    bool latinLabels = false;  // tax labels in Latin letters (also with the test service)
 
     // The fiscal device road: the invoice in memory (saved beside the
     // settings file), two request sets and the run behind "Fiskalizuj".

@@ -105,8 +105,7 @@ void Fiscalizer::sendInvoice(const RunSettings& s, const std::string& requestId,
                              bool weSentBefore) {
     const std::string reqId = DeviceClient::ReqID(requestId);
     if (ledger_ && !weSentBefore) ledger_->recordSent(reqId, digest);
-    RequestOptions o{s.testMode, s.latinLabels, s.printUredjaj, s.renderPrint, s.pos5880, s.oldNacPl, s.printGtin};
-    client_.CmdInvoice(requestId, BuildInvoiceRequest(model_, o));
+    client_.CmdInvoice(requestId, BuildInvoiceRequest(model_, s));
 
     // Whether the device may have signed it although its answer says nothing clear.
     bool uncertain = false;

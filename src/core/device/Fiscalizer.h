@@ -10,6 +10,7 @@
 
 #include "device/JsonFlatten.h"
 #include "device/RequestLedger.h"
+#include "device/RunSettings.h"
 
 namespace kv::device {
 
@@ -35,17 +36,6 @@ inline constexpr const char* kRequestIdReused = "RequestId je već iskorišten z
 inline constexpr const char* kStateUnknown = "Uređaj nije potvrdio da li je račun fiskalizovan!";
 }  // namespace msg
 
-// What a run reads from the settings and the test check boxes.
-struct RunSettings {
-    std::string pin;
-    bool testMode = false;     // "Test sa PURS LPFR"
-    bool latinLabels = false;  // either test check box
-    int64_t printUredjaj = 0;
-    int64_t renderPrint = 1;
-    int64_t pos5880 = 0;
-    int64_t oldNacPl = 0;
-    int64_t printGtin = 0;
-};
 
 class Fiscalizer {
 public:

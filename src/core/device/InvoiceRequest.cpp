@@ -37,7 +37,7 @@ void Member(W& w, const char* name, const std::string& value) {
 }
 
 template <class W>
-void WriteInvoiceRequest(W& w, const InvoiceModel& m, const RequestOptions& o) {
+void WriteInvoiceRequest(W& w, const InvoiceModel& m, const RunSettings& o) {
     const MemTable& inv = m.Invoice;
     auto text = [&](const char* f) { return inv.isEmpty() && !inv.isEditing() ? std::string() : inv.field(f).asString(); };
     auto intText = [&](const char* f) {
@@ -118,7 +118,7 @@ void WriteInvoiceRequest(W& w, const InvoiceModel& m, const RequestOptions& o) {
 }
 
 template <class W>
-void WriteBody(W& w, const InvoiceModel& m, const RequestOptions& o) {
+void WriteBody(W& w, const InvoiceModel& m, const RunSettings& o) {
     if (o.testMode) {
         WriteInvoiceRequest(w, m, o);
         return;
@@ -150,7 +150,7 @@ std::string TaxLabel(const std::string& labels, bool latin) {
     return {};
 }
 
-std::string BuildInvoiceRequest(const InvoiceModel& model, const RequestOptions& options, bool indented) {
+std::string BuildInvoiceRequest(const InvoiceModel& model, const RunSettings& options, bool indented) {
     rapidjson::StringBuffer buf;
     if (indented) {
         rapidjson::PrettyWriter<rapidjson::StringBuffer> w(buf);

@@ -475,9 +475,9 @@ void TGlavnaFisk::BtNewIdClick() { ctx_.invoice.NewId(); }
 void TGlavnaFisk::Button3Click() { ctx_.invoice.Now(static_cast<long long>(std::time(nullptr))); }
 
 void TGlavnaFisk::CBTestClick() {
-    ctx_.CBTest = CBTest_->isChecked();
-    ctx_.CBVLPFR = CBVLPFR_->isChecked();
-    PgCtrSetup_->setTabVisible(3, ctx_.CBTest);
+    ctx_.testService = CBTest_->isChecked();
+    ctx_.latinLabels = CBVLPFR_->isChecked();
+    PgCtrSetup_->setTabVisible(3, ctx_.testService);
 }
 
 void TGlavnaFisk::Button2Click() {

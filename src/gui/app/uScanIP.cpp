@@ -64,7 +64,7 @@ void TScanIP::BtScanIPClick() {
     kv::device::ScanSettings s;
     s.port = b.text("Port");
     s.token = b.text("Token");
-    s.test = ctx_.CBTest;
+    s.test = ctx_.testService;
     s.networks = networks_;
     s.requestTimeout = requestTimeout_;
 
