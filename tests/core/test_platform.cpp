@@ -60,32 +60,3 @@ TEST(Platform, GuidIsVersion4InBracedUpperCase) {
     }
     EXPECT_EQ(seen.size(), 100u);
 }
-
-TEST(Shell, SpeedButtonCaptionsBreakAtBlanksThenShowUnderscoresAsBlanks) {
-    EXPECT_EQ(kv::SpeedButtonCaption("F2 Novi_račun"), "F2\nNovi račun");
-    EXPECT_EQ(kv::SpeedButtonCaption("Shift+F2 Storno_račun"), "Shift+F2\nStorno račun");
-    EXPECT_EQ(kv::SpeedButtonCaption("+ Dodaj"), "+\nDodaj");
-}
-
-TEST(Shell, KeysActOnlyOnTheInvoicePage) {
-    using kv::ShellKey;
-    EXPECT_FALSE(kv::FormKeyDownAction(false, ShellKey::F5, false).any());
-    EXPECT_FALSE(kv::FormKeyDownAction(false, ShellKey::Escape, false).any());
-    EXPECT_EQ(kv::FormKeyDownAction(true, ShellKey::F5, false).button, "SBKupac");
-    EXPECT_EQ(kv::FormKeyDownAction(true, ShellKey::F2, false).button, "SBNoviRacun");
-    EXPECT_EQ(kv::FormKeyDownAction(true, ShellKey::F2, true).button, "SBStornoRac");
-    EXPECT_EQ(kv::FormKeyDownAction(true, ShellKey::PadDivide, false).button, "SBKolRucno");
-    EXPECT_TRUE(kv::FormKeyDownAction(true, ShellKey::Escape, false).cancelLinesEdit);
-    EXPECT_FALSE(kv::FormKeyDownAction(true, ShellKey::Other, false).any());
-}
-
-TEST(Shell, SearchEditsAreLaidOutFromTheLeft) {
-    auto only = kv::LayOutSearchEdits(false, 120, false, 80, true, 200, false, 150, false);
-    EXPECT_EQ(only.naziv, 4);
-    EXPECT_EQ(only.sifra, -1);
-    auto all = kv::LayOutSearchEdits(true, 120, true, 80, true, 200, true, 150, true);
-    EXPECT_EQ(all.sifra, 125);
-    EXPECT_EQ(all.naziv, 206);
-    EXPECT_EQ(all.opis, 407);
-    EXPECT_EQ(all.dbOpis, 558);
-}

@@ -31,6 +31,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppContext.h"
+#include "app/ShellRules.h"
 #include "app/AppTexts.h"
 #include "inbox/FolderEvents.h"
 #include "util/DeviceWait.h"
@@ -437,13 +438,13 @@ void TGlavnaFisk::buildPrinterPage(QWidget* page) {
 }
 
 void TGlavnaFisk::PrintUredjajChange() {
-    auto v = kv::PrinterPageVisibilityFor(ctx_.settings.Bafer.integer("PrintUredjaj"),
+    auto v = PrinterPageVisibilityFor(ctx_.settings.Bafer.integer("PrintUredjaj"),
                                           ctx_.settings.Bafer.integer("RenderPrint"));
     GBSetupPOS_->setVisible(v.posSetup);
 }
 
 void TGlavnaFisk::RenderPrintChange() {
-    auto v = kv::PrinterPageVisibilityFor(ctx_.settings.Bafer.integer("PrintUredjaj"),
+    auto v = PrinterPageVisibilityFor(ctx_.settings.Bafer.integer("PrintUredjaj"),
                                           ctx_.settings.Bafer.integer("RenderPrint"));
     conversionGroup_->setVisible(v.conversion);
     qrGroup_->setVisible(v.conversion);
@@ -662,7 +663,7 @@ void TGlavnaFisk::layOutSearchEdits() {
     LESifra_->setVisible(s);
     LENaziv_->setVisible(n);
     LEOpis_->setVisible(o);
-    auto l = kv::LayOutSearchEdits(b, LEBarkod_->width(), s, LESifra_->width(), n, LENaziv_->width(), o,
+    auto l = LayOutSearchEdits(b, LEBarkod_->width(), s, LESifra_->width(), n, LENaziv_->width(), o,
                                    LEOpis_->width(), !DBOpis_->isHidden());
     if (b) LEBarkod_->move(4, LEBarkod_->y());
     if (l.sifra >= 0) LESifra_->move(l.sifra, LESifra_->y());
@@ -820,26 +821,26 @@ void TGlavnaFisk::ApplicationEvents1Message(QKeyEvent*) {
 bool TGlavnaFisk::FormKeyDown(QKeyEvent* e) {
     bool onRacuni = PgCtrGlavni_->currentWidget() == TabKasa_ && PgCtrKasa_->currentWidget() == TabRacuni_;
     bool pad = e->modifiers() & Qt::KeypadModifier;
-    kv::ShellKey k = kv::ShellKey::Other;
+    ShellKey k = ShellKey::Other;
     switch (e->key()) {
-        case Qt::Key_Escape: k = kv::ShellKey::Escape; break;
-        case Qt::Key_F2: k = kv::ShellKey::F2; break;
-        case Qt::Key_F3: k = kv::ShellKey::F3; break;
-        case Qt::Key_F4: k = kv::ShellKey::F4; break;
-        case Qt::Key_F5: k = kv::ShellKey::F5; break;
-        case Qt::Key_F6: k = kv::ShellKey::F6; break;
-        case Qt::Key_F7: k = kv::ShellKey::F7; break;
-        case Qt::Key_F8: k = kv::ShellKey::F8; break;
-        case Qt::Key_F9: k = kv::ShellKey::F9; break;
-        case Qt::Key_F10: k = kv::ShellKey::F10; break;
-        case Qt::Key_F11: k = kv::ShellKey::F11; break;
-        case Qt::Key_Plus: k = pad ? kv::ShellKey::PadPlus : k; break;
-        case Qt::Key_Minus: k = pad ? kv::ShellKey::PadMinus : k; break;
-        case Qt::Key_Asterisk: k = pad ? kv::ShellKey::PadMultiply : k; break;
-        case Qt::Key_Slash: k = pad ? kv::ShellKey::PadDivide : k; break;
+        case Qt::Key_Escape: k = ShellKey::Escape; break;
+        case Qt::Key_F2: k = ShellKey::F2; break;
+        case Qt::Key_F3: k = ShellKey::F3; break;
+        case Qt::Key_F4: k = ShellKey::F4; break;
+        case Qt::Key_F5: k = ShellKey::F5; break;
+        case Qt::Key_F6: k = ShellKey::F6; break;
+        case Qt::Key_F7: k = ShellKey::F7; break;
+        case Qt::Key_F8: k = ShellKey::F8; break;
+        case Qt::Key_F9: k = ShellKey::F9; break;
+        case Qt::Key_F10: k = ShellKey::F10; break;
+        case Qt::Key_F11: k = ShellKey::F11; break;
+        case Qt::Key_Plus: k = pad ? ShellKey::PadPlus : k; break;
+        case Qt::Key_Minus: k = pad ? ShellKey::PadMinus : k; break;
+        case Qt::Key_Asterisk: k = pad ? ShellKey::PadMultiply : k; break;
+        case Qt::Key_Slash: k = pad ? ShellKey::PadDivide : k; break;
         default: break;
     }
-    kv::KeyAction a = kv::FormKeyDownAction(onRacuni, k, e->modifiers() & Qt::ShiftModifier);
+    KeyAction a = FormKeyDownAction(onRacuni, k, e->modifiers() & Qt::ShiftModifier);
     if (a.cancelLinesEdit) kv::AppContext::Run(ctx_.hooks.cancelLinesEdit);
     if (!a.button.empty()) {
         if (auto* b = findChild<QAbstractButton*>(Q(a.button))) b->click();

@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppContext.h"
+#include "app/ShellRules.h"
 #include "app/RecordBinder.h"
 #include "platform/Platform.h"
 #include "register/HandOff.h"
@@ -323,7 +324,7 @@ void TRacuni::build() {
     for (const auto& b : buttons) {
         auto* sb = new QToolButton(panel);
         sb->setObjectName(b.name);
-        sb->setText(Q(kv::SpeedButtonCaption(b.caption)));
+        sb->setText(Q(SpeedButtonCaption(b.caption)));
         sb->setFocusPolicy(Qt::NoFocus);
         sb->setMinimumSize(96, 44);
         grid->addWidget(sb, i / 8, i % 8);
