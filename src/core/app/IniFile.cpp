@@ -1,5 +1,7 @@
 #include "app/IniFile.h"
 
+#include "util/SafeText.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,23 +110,7 @@ std::optional<std::string> NotText(std::string_view bytes) {
     if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0)
         return "UTF-16 text; save it as UTF-8";
     if (bytes.find('\0') != std::string_view::npos) return "not a text file (it holds NUL bytes)";
-    // Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-    for (size_t i = 0; i < bytes.size();) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool ok = n != 0 && i + n <= bytes.size() && !(n == 2 && c < 0xC2) && !(n == 4 && c > 0xF4);
-        for (size_t k = 1; ok && k < n; ++k) ok = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
-        if (ok && n == 3) {
-            const auto c1 = static_cast<unsigned char>(bytes[i + 1]);
-            ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
-        }
-        if (ok && n == 4) {
-            const auto c1 = static_cast<unsigned char>(bytes[i + 1]);
-            ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
-        }
-        if (!ok) return "not UTF-8 text (byte " + std::to_string(i + 1) + ")";
-        i += n;
-    }
+    if (!IsUtf8(bytes)) return "not UTF-8 text";
     return std::nullopt;
 }
 

@@ -18,6 +18,10 @@ std::string LogSafe(std::string_view text, std::size_t maxBytes = 2000);
 // escape sequence from a device reaches a producer.
 std::string LineSafe(std::string_view text);
 
+// Whether the bytes are well-formed UTF-8: no overlong forms, no surrogates,
+// nothing past U+10FFFF. NUL bytes are characters like any other.
+bool IsUtf8(std::string_view text);
+
 // The first `n` characters of UTF-8 text (a character is a lead byte and its
 // continuation bytes).
 std::string FirstChars(std::string_view text, std::size_t n);
