@@ -14,6 +14,7 @@
 
 #include "app/AppContext.h"
 #include "app/Service.h"
+#include "print/ReceiptChoice.h"
 #include "app/uGlavnaFisk.h"
 #include "platform/Platform.h"
 #include "register/DemoData.h"
@@ -42,6 +43,21 @@ int RunHeadless(int argc, char** argv, bool service) {
     }
     kv::AppContext ctx(SettingsPath(), prompter);
     if (ctx.Start() == kv::AppContext::StartResult::Refused) return 1;
+    ctx.settings.FillRecords({});
+    auto run = [&] {
+        if (!service) return kv::FiscalizeSaved(ctx, std::cout);
+        struct sigaction sa {};
+        sa.sa_handler = OnStopSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+        return kv::RunService(ctx, std::cout, g_stop);
+    };
+    // Raw text receipts, or none: no graphics stack is loaded at all.
+    if (!kv::print::ReceiptsNeedDrawing(ctx.settings.Bafer)) {
+        kv::InstallRawReceiptPrinting(ctx);
+        return run();
+    }
     // Receipts are drawn for the printer even without a screen.
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
@@ -50,13 +66,7 @@ int RunHeadless(int argc, char** argv, bool service) {
         kv::AppContext& c;
         ~Release() { kv::gui::ReleaseReceiptPrinting(c); }
     } release{ctx};
-    if (!service) return kv::FiscalizeSaved(ctx, std::cout);
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    return kv::RunService(ctx, std::cout, g_stop);
+    return run();
 }
 }  // namespace
 

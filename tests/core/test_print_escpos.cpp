@@ -27,6 +27,7 @@
 #include "app/Settings.h"
 #include "print/AsciiPrint.h"
 #include "print/EscPosReceipt.h"
+#include "print/ReceiptChoice.h"
 #include "print/RawPrinter.h"
 
 extern char** environ;
@@ -691,4 +692,23 @@ TEST_F(CupsQueue, UnknownQueueOrNoServerAsksToCheckThePrinter) {
     ExpectCheckPrinter([] { SendRawJob(*OpenRawTarget("nema_takvog"), "Racun 1", "x"); }, "unknown queue");
     ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);
     ExpectCheckPrinter([] { SendRawJob(*OpenRawTarget("kvraw"), "Racun 1", "x"); }, "no server");
+}
+
+// Which receipt follows a signed run is decided from the settings alone; an
+// answer without a picture falls back to the form the printer can take.
+TEST(ReceiptChoice, FormsFollowTheSettingsAndTheAnswer) {
+    using kv::print::ChooseReceiptForm;
+    using F = kv::print::ReceiptForm;
+    struct Case {
+        int64_t printUredjaj, renderPrint;
+        bool picture;
+        F form;
+    } cases[] = {
+        {0, 1, true, F::None},      {1, 1, true, F::ByDevice}, {2, 0, true, F::Text},     {2, 1, true, F::Picture},
+        {2, 2, true, F::Report},    {3, 1, true, F::Picture},  {2, 1, false, F::Text},    {3, 1, false, F::Report},
+        {2, 7, true, F::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChooseReceiptForm(c.printUredjaj, c.renderPrint, c.picture), c.form)
+            << c.printUredjaj << "/" << c.renderPrint << "/" << c.picture;
 }

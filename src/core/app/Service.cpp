@@ -12,6 +12,7 @@
 #include "app/IniFile.h"
 #include "device/DeviceWords.h"
 #include "inbox/FolderEvents.h"
+#include "print/ReceiptChoice.h"
 #include "util/Prompter.h"
 #include "util/SafeText.h"
 
@@ -27,6 +28,18 @@ std::optional<std::string> ServiceSettingsProblem(const std::string& settingsPat
         return e.what();
     }
     return std::nullopt;
+}
+
+void InstallRawReceiptPrinting(AppContext& ctx) {
+    ctx.fisk().onPrint = [&ctx](int64_t) {
+        const auto& inv = ctx.invoice.Invoice;
+        const std::string number = inv.isEmpty() ? std::string() : inv.field("invoiceNumber").asString();
+        try {
+            print::SendTextReceipt(ctx.settings.Bafer, ctx.fisk().MemoJournal, ctx.fisk().MemoURL, number);
+        } catch (const std::exception& e) {
+            ctx.prompter.message(e.what(), MsgKind::Error);
+        }
+    };
 }
 
 int FiscalizeSaved(AppContext& ctx, std::ostream& out) {

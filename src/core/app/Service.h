@@ -14,6 +14,11 @@ class AppContext;
 // regular file, too large, unreadable or not UTF-8 text. nullopt when it can.
 std::optional<std::string> ServiceSettingsProblem(const std::string& settingsPath);
 
+// Receipts without drawing: after a signed run on a POS printer the
+// journal goes out as ESC/POS bytes (used where the settings need no picture,
+// report or drawn text, so no graphics stack is loaded).
+void InstallRawReceiptPrinting(AppContext& ctx);
+
 // One fiscalisation of the saved invoice: settings read, invoice restored,
 // the run made, its outcome written as one line. Returns 0 when the device
 // signed it, 2 otherwise.

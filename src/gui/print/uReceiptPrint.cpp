@@ -18,6 +18,7 @@
 #include "app/AppContext.h"
 #include "print/EscPosReceipt.h"
 #include "print/RawPrinter.h"
+#include "print/ReceiptChoice.h"
 #include "print/uReport.h"
 #include "util/Prompter.h"
 
@@ -172,15 +173,10 @@ void Guarded(kv::AppContext& ctx, F&& f)
 void PrintTextReceipt(kv::AppContext& ctx)
 {
     auto& fisk = ctx.fisk();
-    const auto& b = ctx.settings.Bafer;
-    const auto input = kv::print::EscPosInputFromSettings(b, fisk.MemoJournal, fisk.MemoURL, InvoiceNumber(ctx));
-    const auto receipt = kv::print::PrintESCPOS(input);
-    if (!receipt.raw.empty()) {
-        auto target = kv::print::OpenRawTarget(b.text("PosPrinter"));
-        kv::print::SendESCPOS(*target, receipt);
-    }
-    if (receipt.drawn)
-        DrawTextReceipt(ctx, *receipt.drawn, receipt.jobTitle);
+    std::string title;
+    if (auto drawn = kv::print::SendTextReceipt(ctx.settings.Bafer, fisk.MemoJournal, fisk.MemoURL, InvoiceNumber(ctx),
+                                                &title))
+        DrawTextReceipt(ctx, *drawn, title);
 }
 
 }  // namespace
@@ -344,26 +340,21 @@ void InstallReceiptPrinting(kv::AppContext& ctx, QWidget* parent)
     };
     QPointer<QWidget> owner(parent);
     fisk.onPrint = [&ctx, owner](int64_t renderPrint) {
-        switch (renderPrint) {
-        case 0:
+        // Called after a run that prints on the POS (2) or the A4 printer (3).
+        const int64_t printUredjaj = ctx.settings.Bafer.integer("PrintUredjaj") == 3 ? 3 : 2;
+        const bool picture = !ReceiptPrinting(ctx).picture.isNull();
+        const auto form = kv::print::ChooseReceiptForm(printUredjaj, renderPrint, picture);
+        if (renderPrint == 1 && !picture)
+            ctx.log(std::string("The device's answer carried no receipt image; printed as the ") +
+                    (form == kv::print::ReceiptForm::Text ? "text receipt" : "report layout") + " instead");
+        switch (form) {
+        case kv::print::ReceiptForm::Text:
             Guarded(ctx, [&] { PrintTextReceipt(ctx); });
             break;
-        case 1:
-            if (ReceiptPrinting(ctx).picture.isNull()) {
-                // No picture came with this answer: the text receipt on a POS
-                // printer, the report layout on A4.
-                const bool pos = ctx.settings.Bafer.integer("PrintUredjaj") == 2;
-                ctx.log(std::string("The device's answer carried no receipt image; printed as the ") +
-                        (pos ? "text receipt" : "report layout") + " instead");
-                if (pos)
-                    Guarded(ctx, [&] { PrintTextReceipt(ctx); });
-                else
-                    PrintQR(ctx, true, owner.data());
-                break;
-            }
+        case kv::print::ReceiptForm::Picture:
             PrintPNG(ctx, true, owner.data());
             break;
-        case 2:
+        case kv::print::ReceiptForm::Report:
             PrintQR(ctx, true, owner.data());
             break;
         default:
