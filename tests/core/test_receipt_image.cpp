@@ -6,6 +6,7 @@
 
 #include "print/QrCode.h"
 #include "print/ReceiptImage.h"
+#include "util/Base64.h"
 
 using namespace kv::print;
 
@@ -121,7 +122,7 @@ TEST(ReceiptBase64, DecodesStandardBase64AndRefusesTheRest)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(DecodeBase64(c.text), c.bytes);
+        EXPECT_EQ(kv::DecodeBase64(c.text), c.bytes);
     }
 }
 

@@ -19,10 +19,6 @@ inline constexpr const char* kPrinterNotReady = "Štampač nije spreman: ";  // 
 inline constexpr const char* kQrTooLong = "URL je predug za QR kod!";
 }  // namespace msg
 
-// Standard Base64 (RFC 4648 alphabet). Line breaks and blanks between the
-// characters are skipped, the "=" padding may be left off; any other
-// character, padding in the middle or a dangling sixth of a byte is refused.
-std::optional<std::string> DecodeBase64(std::string_view text);
 
 struct ImageSize {
     int width = 0, height = 0;

@@ -1,5 +1,7 @@
 #include "util/CdsFile.h"
 
+#include "util/Base64.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,55 +27,6 @@ constexpr const char* kFormat = "kovira-dataset";
 constexpr int kVersion = 1;
 constexpr rapidjson::SizeType kMaxFields = 4096;
 
-constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string base64Encode(const std::string& in) {
-    std::string out;
-    out.reserve((in.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8) |
-                           static_cast<unsigned char>(in[i + 2]);
-        out += {kB64[v >> 18], kB64[(v >> 12) & 63], kB64[(v >> 6) & 63], kB64[v & 63]};
-    }
-    if (i + 1 == in.size()) {
-        const unsigned v = static_cast<unsigned char>(in[i]) << 16;
-        out += {kB64[v >> 18], kB64[(v >> 12) & 63], '=', '='};
-    } else if (i + 2 == in.size()) {
-        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8);
-        out += {kB64[v >> 18], kB64[(v >> 12) & 63], kB64[(v >> 6) & 63], '='};
-    }
-    return out;
-}
-
-std::optional<std::string> base64Decode(std::string_view in) {
-    if (in.size() % 4 != 0) return std::nullopt;
-    auto sextet = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    std::string out;
-    out.reserve(in.size() / 4 * 3);
-    for (std::size_t i = 0; i < in.size(); i += 4) {
-        const bool lastGroup = i + 4 == in.size();
-        const int pad = lastGroup ? (in[i + 3] == '=') + (in[i + 2] == '=') : 0;
-        if (pad == 1 && in[i + 2] == '=') return std::nullopt;
-        unsigned v = 0;
-        for (int k = 0; k < 4; ++k) {
-            const int s = k >= 4 - pad ? 0 : sextet(in[i + k]);
-            if (s < 0) return std::nullopt;
-            v = (v << 6) | static_cast<unsigned>(s);
-        }
-        out.push_back(static_cast<char>(v >> 16));
-        if (pad < 2) out.push_back(static_cast<char>((v >> 8) & 0xFF));
-        if (pad < 1) out.push_back(static_cast<char>(v & 0xFF));
-    }
-    return out;
-}
 
 using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
 
@@ -83,7 +36,7 @@ void writeValue(Writer& w, const FieldDef& def, const Value& v) {
     if (std::holds_alternative<std::monostate>(v)) {
         w.Null();
     } else if (const auto* s = std::get_if<std::string>(&v)) {
-        writeString(w, StorageOf(def.type) == FieldStorage::Bytes ? base64Encode(*s) : *s);
+        writeString(w, StorageOf(def.type) == FieldStorage::Bytes ? Base64Encode(*s) : *s);
     } else if (const auto* b = std::get_if<bool>(&v)) {
         w.Bool(*b);
     } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
@@ -146,7 +99,7 @@ std::optional<Value> valueFromJson(const FieldDef& def, const rapidjson::Value& 
             return std::nullopt;
         case FieldStorage::Bytes:
             if (j.IsString()) {
-                if (auto bytes = base64Decode(std::string_view(j.GetString(), j.GetStringLength())))
+                if (auto bytes = DecodeBase64(std::string_view(j.GetString(), j.GetStringLength())))
                     return Value(std::move(*bytes));
             }
             return std::nullopt;
