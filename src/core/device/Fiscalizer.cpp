@@ -140,14 +140,14 @@ void Fiscalizer::sendInvoice(const RunSettings& s, const std::string& requestId,
         }
     }
     if (!uncertain) {
-        storeAnswer("", 0);
+        storeAnswer("", InvoiceType::Normal);
         keepSigned(reqId, digest);
         return;
     }
     switch (askDevice(requestId, digest, true)) {
         case Verdict::Signed:
             // Signed although the answer was lost: keep it rather than sign it twice.
-            storeAnswer("", 0);
+            storeAnswer("", InvoiceType::Normal);
             keepSigned(reqId, digest);
             if (onRecovered) onRecovered();
             return;
@@ -176,9 +176,9 @@ void Fiscalizer::run(const RunSettings& s, Start start) {
     if (model_.Payment.isEditing()) model_.Payment.post();
     const MemTable& inv = model_.Invoice;
     bool hasRow = !inv.isEmpty() || inv.isEditing();
-    int64_t type = hasRow ? inv.field("invoiceType").asInteger() : 0;
+    const auto type = static_cast<InvoiceType>(hasRow ? inv.field("invoiceType").asInteger() : 0);
     std::string requestId = hasRow ? inv.field("RequestId").asString() : std::string();
-    const bool sends = type != 8 && type != 9;
+    const bool sends = type != InvoiceType::Last && type != InvoiceType::ByRequestId;
 
     auto finish = [&] {
         if (onResultStep) onResultStep();
@@ -187,7 +187,7 @@ void Fiscalizer::run(const RunSettings& s, Start start) {
     };
 
     // The id is checked before anything is sent.
-    if (type != 8) {
+    if (type != InvoiceType::Last) {
         if (auto problem = RequestIdProblem(requestId)) {
             requestIdProblem_ = *problem;
             FiskGreska = msg::kBadRequestId;
@@ -227,11 +227,11 @@ void Fiscalizer::run(const RunSettings& s, Start start) {
     if (!client_.CmdAttention()) FiskGreska = msg::kNoAttention;
     if (FiskGreska.empty() && !client_.CmdStatus()) FiskGreska = msg::kNoStatus;
     if (FiskGreska.empty()) pinStep(s);
-    std::string prefix = type == 8 ? "invoiceResponse." : "";
+    std::string prefix = type == InvoiceType::Last ? "invoiceResponse." : "";
     if (FiskGreska.empty()) {
-        if (type == 8) {
+        if (type == InvoiceType::Last) {
             if (!client_.CmdLast()) FiskGreska = msg::kLastUnknown;
-        } else if (type == 9) {
+        } else if (type == InvoiceType::ByRequestId) {
             if (!client_.CmdReprint(requestId) || client_.log().statusCode != 200) FiskGreska = msg::kNotFiscalised;
         } else {
             const bool weSentBefore = entry && entry->digest == digest && entry->state == LedgerEntry::State::Sent;
@@ -240,7 +240,7 @@ void Fiscalizer::run(const RunSettings& s, Start start) {
             switch (first) {
                 case Verdict::Signed:
                     printAfter_ = false;  // printed when it was signed, or never to be known
-                    storeAnswer("", 0);
+                    storeAnswer("", InvoiceType::Normal);
                     keepSigned(reqId, digest);
                     break;
                 case Verdict::Unknown:
@@ -263,13 +263,13 @@ void Fiscalizer::run(const RunSettings& s, Start start) {
         flatten();
         std::string messages = OdgovorLista.value(prefix + "messages");
         if (!isSuccess(s, messages))
-            FiskGreska = type == 8 ? std::string(msg::kNotSuccessful) + "\r" + messages : msg::kNotSuccessful;
+            FiskGreska = type == InvoiceType::Last ? std::string(msg::kNotSuccessful) + "\r" + messages : msg::kNotSuccessful;
     }
     if (FiskGreska.empty()) storeAnswer(prefix, type);
     finish();
 }
 
-void Fiscalizer::storeAnswer(const std::string& prefix, int64_t type) {
+void Fiscalizer::storeAnswer(const std::string& prefix, InvoiceType type) {
     MemTable& inv = model_.Invoice;
     if (!inv.isEditing()) inv.edit();
     inv.field("PFRnumber").setValue(Value(OdgovorLista.value(prefix + "invoiceNumber")));
@@ -277,7 +277,7 @@ void Fiscalizer::storeAnswer(const std::string& prefix, int64_t type) {
     inv.post();
 
     ResponseTable& answer = client_.response();
-    std::string top = type == 8 ? "invoiceResponse" : "";
+    std::string top = type == InvoiceType::Last ? "invoiceResponse" : "";
     answer.setRootElement(prefix + "taxItems");
     try {
         model_.FillTaxItems(answer.table());
@@ -290,7 +290,7 @@ void Fiscalizer::storeAnswer(const std::string& prefix, int64_t type) {
     flatten();
     MemoJournal = OdgovorLista.value(prefix + "journal");
     MemoURL = OdgovorLista.value(prefix + "verificationUrl");
-    MemoPng = OdgovorLista.value(type == 8 ? "receiptImageBase64" : "invoiceImagePngBase64");
+    MemoPng = OdgovorLista.value(type == InvoiceType::Last ? "receiptImageBase64" : "invoiceImagePngBase64");
     if (onAnswerStored) onAnswerStored();
 }
 
@@ -299,7 +299,7 @@ void Fiscalizer::LoadCarriers(const std::string& answerJson) {
     OpenJSONFile(answerJson, "", OdgovorLista);
     // A last-invoice answer keeps its members under "invoiceResponse".
     const MemTable& inv = model_.Invoice;
-    bool last = (!inv.isEmpty() || inv.isEditing()) && inv.field("invoiceType").asInteger() == 8;
+    bool last = (!inv.isEmpty() || inv.isEditing()) && static_cast<InvoiceType>(inv.field("invoiceType").asInteger()) == InvoiceType::Last;
     std::string prefix = last ? "invoiceResponse." : "";
     MemoJournal = OdgovorLista.value(prefix + "journal");
     MemoURL = OdgovorLista.value(prefix + "verificationUrl");

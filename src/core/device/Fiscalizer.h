@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "device/InvoiceModel.h"
 #include "device/JsonFlatten.h"
 #include "device/RequestLedger.h"
 #include "device/RunSettings.h"
@@ -105,7 +106,7 @@ private:
     Verdict askDevice(const std::string& requestId, const std::string& digest, bool weSentIt);
     bool answerIsThisSale(bool weSentIt);
     bool isSuccess(const RunSettings& s, const std::string& messages) const;
-    void storeAnswer(const std::string& prefix, int64_t type);
+    void storeAnswer(const std::string& prefix, InvoiceType type);
     void keepSigned(const std::string& reqId, const std::string& digest);
     void keepRefused(const std::string& reqId, const std::string& digest);
     void flatten();

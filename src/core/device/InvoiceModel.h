@@ -12,6 +12,17 @@
 
 namespace kv::device {
 
+// The values of `invoiceType` that decide what a run asks the device for.
+enum class InvoiceType : int64_t {
+    Normal = 0,
+    Proforma = 1,
+    Copy = 2,
+    Training = 3,
+    Advance = 4,
+    Last = 8,         // the device's last invoice, answered under "invoiceResponse"
+    ByRequestId = 9,  // an invoice the device signed earlier, by its request id
+};
+
 class InvoiceModel {
 public:
     InvoiceModel();

@@ -173,7 +173,7 @@ ReportLayout QRPInvoice::Prepare(const device::InvoiceModel& model, const device
     const MemTable& inv = model.Invoice;
     BeforePrint(HeaderInteger(inv, "invoiceType"), HeaderInteger(inv, "transactionType"));
     // A last-invoice answer keeps the seller and the counter under its envelope.
-    const std::string p = HeaderInteger(inv, "invoiceType") == 8 ? "invoiceResponse." : "";
+    const std::string p = HeaderInteger(inv, "invoiceType") == static_cast<int64_t>(device::InvoiceType::Last) ? "invoiceResponse." : "";
     auto answered = [&](const char* f) { return answer.value(p + f); };
 
     using namespace geometry;
