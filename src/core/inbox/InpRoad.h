@@ -1,0 +1,39 @@
+#pragma once
+// How the watcher hands a ".inp" file to the cash register. The register
+// keeps, with every document it made from a file, the file's folder, name
+// and content digest, so the same file found again (Kovira stopped before
+// deleting it) resumes its document instead of making a second one.
+#include <set>
+#include <string>
+
+namespace kv::inbox {
+
+class InpRoad {
+public:
+    virtual ~InpRoad() = default;
+
+    enum class Outcome {
+        NotLoaded,  // the file cannot be taken (message says why); nothing was written
+        Loaded,     // its document exists, not handed off (by hand: "Preuzmi podatke")
+        Signed,     // signed now or before: the file may go
+        Failed,     // the device refused it (message): the file goes, the document stays unsigned
+        Pending,    // the device may have signed it and cannot say: the file stays
+    };
+    struct Result {
+        Outcome outcome = Outcome::NotLoaded;
+        std::string message;
+        std::string digest;  // of the content, for Retired
+        long long broj = 0;  // the document's number
+    };
+
+    // Finds the file's document or creates it whole (one transaction); with
+    // `fiscalise` hands it off unless it was signed already.
+    virtual Result Take(const std::string& folder, const std::string& name, const std::string& bytes,
+                        bool fiscalise) = 0;
+    // The file was deleted: its record no longer stands for a file waiting.
+    virtual void Retired(const std::string& folder, const std::string& name, const std::string& digest) = 0;
+    // Start-up: records of files that are no longer in the folder are retired.
+    virtual void Sweep(const std::string& folder, const std::set<std::string>& present) = 0;
+};
+
+}  // namespace kv::inbox
