@@ -174,7 +174,7 @@ TEST_F(InpRoadTest, AFileFoundAgainResumesItsDocumentInsteadOfSigningASecondOne)
         auto first = context(p, "locks1");
         Write(in / "a.inp", signedText);
         Write(in / "b.inp", loadedText);
-        auto r = first->watcher().inp->Take(in.string(), "a.inp", signedText, true);
+        auto r = first->watcher().inp->Take(in.string(), {{"a.inp", signedText}}, true).front();
         ASSERT_EQ(r.outcome, kv::inbox::InpRoad::Outcome::Signed) << r.message;
         first->watcher().setQueueText("b.inp");
         ASSERT_TRUE(first->watcher().LoadNext()) << ::testing::PrintToString(p.texts());

@@ -5,6 +5,8 @@
 // deleting it) resumes its document instead of making a second one.
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kv::inbox {
 
@@ -20,18 +22,24 @@ public:
         Pending,    // the device may have signed it and cannot say: the file stays
     };
     struct Result {
+        std::string name;
         Outcome outcome = Outcome::NotLoaded;
         std::string message;
         std::string digest;  // of the content, for Retired
         long long broj = 0;  // the document's number
     };
+    struct File {
+        std::string name, bytes;
+    };
 
-    // Finds the file's document or creates it whole (one transaction); with
-    // `fiscalise` hands it off unless it was signed already.
-    virtual Result Take(const std::string& folder, const std::string& name, const std::string& bytes,
-                        bool fiscalise) = 0;
-    // The file was deleted: its record no longer stands for a file waiting.
-    virtual void Retired(const std::string& folder, const std::string& name, const std::string& digest) = 0;
+    // Finds each file's document or creates it whole, every file on its own
+    // (one that cannot be taken leaves nothing); with `fiscalise` hands them
+    // off in order unless signed already. A hand-off that does not end
+    // signed stops the rest, which come back Loaded. One result per file,
+    // in order. The files of one call share their transactions.
+    virtual std::vector<Result> Take(const std::string& folder, const std::vector<File>& files, bool fiscalise) = 0;
+    // These files were deleted: their records no longer stand for files waiting.
+    virtual void Retired(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& nameDigest) = 0;
     // Start-up: records of files that are no longer in the folder are retired.
     virtual void Sweep(const std::string& folder, const std::set<std::string>& present) = 0;
 };

@@ -334,45 +334,64 @@ bool Watcher::processInp(const std::string& name, Readiness r, const std::string
         notLoaded(name, error + ": " + UlazPutanja);
         return skipBadFiles && enabled_;
     }
-    InpRoad::Result res = inp->Take(s.inputFolder, name, bytes, true);
-    switch (res.outcome) {
-        case InpRoad::Outcome::NotLoaded:
-        case InpRoad::Outcome::Loaded:  // not with fiscalise; treated as not taken
-            notLoaded(name, res.message);
-            return skipBadFiles && enabled_;
-        case InpRoad::Outcome::Pending:
-            // The device may have signed it and could not say: the file and
-            // its document stay, the device is asked again after a pause.
-            holdBack(name, res.message);
-            return false;
-        case InpRoad::Outcome::Signed:
-        case InpRoad::Outcome::Failed: break;
+    // The ".inp" files right behind it that are ready go with it: they share
+    // the register's commits, which are what a file costs.
+    std::vector<InpRoad::File> batch{{name, bytes}};
+    for (std::size_t k = 1; k < queue_.size() && batch.size() < kInpBatch; ++k) {
+        const std::string& next = queue_[k];
+        if (!IsInp(next) || (hold_ && hold_->name == next)) break;
+        std::string b, e;
+        if (ReadWhenReady(s.inputFolder + "/" + next, &b, &e) != Readiness::Ready) break;
+        batch.push_back({next, std::move(b)});
     }
-    if (hold_ && hold_->name == name) hold_.reset();
-    // Deleted only now: a Kovira stopped before this finds the file again and
-    // its document with it, so it is never signed a second time.
-    std::error_code ec;
-    if (fs::exists(UlazPutanja, ec) && !fs::remove(UlazPutanja, ec) && ec) {
-        const std::string m = "Cannot delete " + UlazPutanja + ": " + ec.message();
-        if (skipBadFiles) {
-            holdBack(name, m);
-        } else {
-            log(name + ": " + m);
-            prompter_.message(m, MsgKind::Error);
-            setEnabled(false);
+    const auto results = inp->Take(s.inputFolder, batch, true);
+    bool go = true;
+    std::vector<std::pair<std::string, std::string>> retired;
+    for (const auto& res : results) {
+        UlazPutanja = s.inputFolder + "/" + res.name;
+        switch (res.outcome) {
+            case InpRoad::Outcome::Loaded: continue;  // behind a hand-off that stopped: next round
+            case InpRoad::Outcome::NotLoaded:
+                notLoaded(res.name, res.message);
+                if (!(skipBadFiles && enabled_)) go = false;
+                continue;
+            case InpRoad::Outcome::Pending:
+                // The device may have signed it and could not say (or the
+                // register could not serve): the file and its document stay.
+                if (go) holdBack(res.name, res.message);
+                go = false;
+                continue;
+            case InpRoad::Outcome::Signed:
+            case InpRoad::Outcome::Failed: break;
         }
-        return false;
+        if (hold_ && hold_->name == res.name) hold_.reset();
+        // Deleted only now: a Kovira stopped before this finds the file again
+        // and its document with it, so it is never signed a second time.
+        std::error_code ec;
+        if (fs::exists(UlazPutanja, ec) && !fs::remove(UlazPutanja, ec) && ec) {
+            const std::string m = "Cannot delete " + UlazPutanja + ": " + ec.message();
+            if (skipBadFiles) {
+                if (go) holdBack(res.name, m);
+            } else {
+                log(res.name + ": " + m);
+                prompter_.message(m, MsgKind::Error);
+                setEnabled(false);
+            }
+            go = false;
+            continue;
+        }
+        retired.emplace_back(res.name, res.digest);
+        removeFromQueue(res.name);
+        log(res.name + ": " + res.message);
+        // A refused fiscalisation ends the run; the files behind it wait for the next tick.
+        if (res.outcome == InpRoad::Outcome::Failed) go = false;
     }
     try {
-        inp->Retired(s.inputFolder, name, res.digest);
+        inp->Retired(s.inputFolder, retired);
     } catch (const std::exception& e) {
-        // Swept at the next start: the file is gone.
-        log(name + ": " + e.what());
+        log(std::string("retiring input files: ") + e.what());  // swept at the next start: the files are gone
     }
-    removeFromQueue(name);
-    log(name + ": " + res.message);
-    // A refused fiscalisation ends the run; the files behind it wait for the next tick.
-    return res.outcome == InpRoad::Outcome::Signed;
+    return go;
 }
 
 bool Watcher::LoadNext() {
@@ -395,7 +414,7 @@ bool Watcher::LoadNext() {
             notLoaded(name, error + ": " + UlazPutanja);
             return false;
         }
-        auto res = inp->Take(s.inputFolder, name, bytes, false);
+        auto res = inp->Take(s.inputFolder, {{name, bytes}}, false).front();
         if (res.outcome == InpRoad::Outcome::NotLoaded) {
             notLoaded(name, res.message);
             return false;

@@ -104,6 +104,8 @@ public:
     // ".kvr" and ".inp" in any letter case (producers on other systems write ".KVR").
     static bool IsKvr(const std::string& name);
     static bool IsInp(const std::string& name);
+    // At most this many ".inp" files are taken together.
+    static constexpr std::size_t kInpBatch = 32;
 
 private:
     void poll(const WatcherSettings& s);

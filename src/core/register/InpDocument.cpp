@@ -128,6 +128,14 @@ void RetireInpFile(TDMGlavni& db, const InpSource& src) {
     }
 }
 
+void RetireInpFiles(TDMGlavni& db, const std::string& folder,
+                    const std::vector<std::pair<std::string, std::string>>& nameDigest) {
+    if (nameDigest.empty()) return;
+    db.Baza().immediate([&] {
+        for (const auto& [name, digest] : nameDigest) RetireInpFile(db, {folder, name, digest});
+    });
+}
+
 void SweepInpFiles(TDMGlavni& db, const std::string& folder, const std::set<std::string>& present) {
     try {
         db.Baza().immediate([&] {
@@ -165,89 +173,139 @@ DateTime RegisterInpRoad::workDate() const {
     return DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
 }
 
-inbox::InpRoad::Result RegisterInpRoad::Take(const std::string& folder, const std::string& name,
-                                             const std::string& bytes, bool fiscalise) {
-    Result r;
+InpDefaults RegisterInpRoad::defaults() const {
+    std::time_t t = clock();
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    InpDefaults d;
+    d.year = static_cast<int>(kasaBaf_.integer("Godina"));
+    d.workDate = workDate();
+    d.sysTime = DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    d.nacinPL = kasaBaf_.text("NacPl");
+    d.cashier = kasaBaf_.text("Cashier");
+    d.stockMode = static_cast<int>(kasaBaf_.integer("Zalihe"));
+    return d;
+}
+
+std::vector<inbox::InpRoad::Result> RegisterInpRoad::Take(const std::string& folder, const std::vector<File>& files,
+                                                          bool fiscalise) {
+    const std::size_t n = files.size();
+    std::vector<Result> r(n);
+    for (std::size_t i = 0; i < n; ++i) r[i].name = files[i].name;
     TDMGlavni* db = db_();
     if (!db) {
-        r.message = std::string("the cash register's database ") + kDatabaseName + " is not open";
+        for (auto& x : r) x.message = std::string("the cash register's database ") + kDatabaseName + " is not open";
         return r;
     }
-    const InpSource src{folder, name, ContentDigest(bytes)};
-    r.digest = src.digest;
-    std::optional<Record> h;
-    bool resumed = false;
+    std::vector<std::optional<Record>> docs(n);
+    std::vector<bool> resumed(n, false);
+    const char sep = decimalSep ? decimalSep : platform::DecimalSeparator();
     try {
-        EnsureInpTable(*db);
-        h = FindInpDocument(*db, src);
-        resumed = h.has_value();
-        if (!h) {
-            const inbox::InpSale sale =
-                inbox::ParseInp(inbox::DecodeText(bytes), decimalSep ? decimalSep : platform::DecimalSeparator());
-            std::time_t t = clock();
-            std::tm tm{};
-            localtime_r(&t, &tm);
-            InpDefaults d;
-            d.year = static_cast<int>(kasaBaf_.integer("Godina"));
-            d.workDate = workDate();
-            d.sysTime = DateTime::fromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                                            tm.tm_sec);
-            d.nacinPL = kasaBaf_.text("NacPl");
-            d.cashier = kasaBaf_.text("Cashier");
-            d.stockMode = static_cast<int>(kasaBaf_.integer("Zalihe"));
-            h = CreateInpDocument(*db, sale, src, d);
+        if (ensured_ != db) {
+            EnsureInpTable(*db);
+            ensured_ = db;
         }
-    } catch (const inbox::InpError& e) {
-        r.message = e.what();
-        return r;
-    } catch (const inbox::CodePageError& e) {
-        r.message = e.what();
-        return r;
+        const InpDefaults d = defaults();
+        auto& sql = db->Baza().db();
+        // One commit for all: each file inside its own savepoint, so one that
+        // cannot be taken leaves nothing and the others stay.
+        db->Baza().immediate([&] {
+            for (std::size_t i = 0; i < n; ++i) {
+                const InpSource src{folder, files[i].name, ContentDigest(files[i].bytes)};
+                r[i].digest = src.digest;
+                docs[i] = FindInpDocument(*db, src);
+                if (docs[i]) {
+                    resumed[i] = !fresh_.count(docs[i]->text("ID"));
+                    continue;
+                }
+                sql.exec("SAVEPOINT inp");
+                try {
+                    docs[i] = CreateInpDocument(*db, inbox::ParseInp(inbox::DecodeText(files[i].bytes), sep), src, d);
+                    sql.exec("RELEASE inp");
+                    fresh_.insert(docs[i]->text("ID"));
+                } catch (const std::exception& e) {
+                    sql.exec("ROLLBACK TO inp");
+                    sql.exec("RELEASE inp");
+                    if (!dynamic_cast<const inbox::InpError*>(&e) && !dynamic_cast<const inbox::CodePageError*>(&e))
+                        throw;
+                    docs[i].reset();
+                    r[i].message = e.what();
+                }
+            }
+        });
     } catch (const std::exception& e) {
         // The database could not serve (locked by another program, disk
-        // full): nothing was written, the file is tried again later.
-        r.outcome = Outcome::Pending;
-        r.message = e.what();
+        // full): nothing was written, the files are tried again later.
+        for (auto& x : r) {
+            x.outcome = Outcome::Pending;
+            x.message = e.what();
+        }
         return r;
     }
-    r.broj = h->integer("Broj").value_or(0);
-    if (!h->text("PFRBROJ").empty()) {
-        r.outcome = Outcome::Signed;
-        r.message = "invoice " + std::to_string(r.broj) + " signed " + h->text("PFRBROJ") + " " + h->text("PFRTIME");
-        return r;
+    std::vector<std::size_t> toHandOff;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!docs[i]) continue;  // NotLoaded with its message
+        r[i].broj = docs[i]->integer("Broj").value_or(0);
+        const std::string no = "invoice " + std::to_string(r[i].broj);
+        if (!docs[i]->text("PFRBROJ").empty()) {
+            r[i].outcome = Outcome::Signed;
+            r[i].message = no + " signed " + docs[i]->text("PFRBROJ") + " " + docs[i]->text("PFRTIME");
+        } else {
+            r[i].outcome = Outcome::Loaded;
+            r[i].message = no + " confirmed";
+            if (fiscalise) toHandOff.push_back(i);
+        }
     }
-    if (!fiscalise) {
-        r.outcome = Outcome::Loaded;
-        r.message = "invoice " + std::to_string(r.broj) + " confirmed";
-        return r;
-    }
-    HandOffContext hc{*db, model_, fisk_, ledger_, fiskIzKase_, kasaBaf_.text("Cashier"), resumed};
-    std::string error;
+    if (toHandOff.empty()) return r;
+
+    // The device's answers are written back in one commit. Should that commit
+    // fail, or Kovira stop before it, the request record holds every
+    // signature, and the files (still there) resume their documents from it.
+    std::vector<std::size_t> signedNow;
     try {
-        error = PrintFisk(hc, *h, 0, h->date("Datum").value_or(workDate()), clock());
+        db->Baza().immediate([&] {
+            for (std::size_t i : toHandOff) {
+                Result& x = r[i];
+                const std::string no = "invoice " + std::to_string(x.broj);
+                HandOffContext hc{*db, model_, fisk_, ledger_, fiskIzKase_, kasaBaf_.text("Cashier"), resumed[i]};
+                std::string error;
+                try {
+                    error = PrintFisk(hc, *docs[i], 0, docs[i]->date("Datum").value_or(workDate()), clock());
+                } catch (const std::exception& e) {
+                    // The answer could not be kept: the device may have signed it.
+                    x.outcome = Outcome::Pending;
+                    x.message = no + ": " + e.what();
+                    break;
+                }
+                fresh_.erase(docs[i]->text("ID"));
+                if (fisk_.pending()) {
+                    x.outcome = Outcome::Pending;
+                    x.message = no + ": " + error;
+                    break;
+                }
+                if (!error.empty()) {
+                    x.outcome = Outcome::Failed;
+                    x.message = no + ": " + error;
+                    break;
+                }
+                const auto& inv = model_.Invoice;
+                x.outcome = Outcome::Signed;
+                x.message = no + " signed " + inv.field("PFRnumber").asString() + " " + inv.field("PFRvrijeme").asString();
+                signedNow.push_back(i);
+            }
+        });
     } catch (const std::exception& e) {
-        // The answer could not be kept: the device may have signed it.
-        r.outcome = Outcome::Pending;
-        r.message = e.what();
-        return r;
-    }
-    if (fisk_.pending()) {
-        r.outcome = Outcome::Pending;
-        r.message = error;
-    } else if (error.empty()) {
-        r.outcome = Outcome::Signed;
-        const auto& inv = model_.Invoice;
-        r.message = "invoice " + std::to_string(r.broj) + " signed " + inv.field("PFRnumber").asString() + " " +
-                    inv.field("PFRvrijeme").asString();
-    } else {
-        r.outcome = Outcome::Failed;
-        r.message = "invoice " + std::to_string(r.broj) + ": " + error;
+        for (std::size_t i : signedNow) {
+            r[i].outcome = Outcome::Pending;
+            r[i].message = "invoice " + std::to_string(r[i].broj) + " signed, its number not stored: " + e.what();
+        }
     }
     return r;
 }
 
-void RegisterInpRoad::Retired(const std::string& folder, const std::string& name, const std::string& digest) {
-    if (TDMGlavni* db = db_()) RetireInpFile(*db, {folder, name, digest});
+void RegisterInpRoad::Retired(const std::string& folder,
+                              const std::vector<std::pair<std::string, std::string>>& nameDigest) {
+    if (TDMGlavni* db = db_()) RetireInpFiles(*db, folder, nameDigest);
 }
 
 void RegisterInpRoad::Sweep(const std::string& folder, const std::set<std::string>& present) {

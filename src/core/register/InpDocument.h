@@ -8,6 +8,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "inbox/InpFile.h"
 #include "inbox/InpRoad.h"
@@ -57,6 +59,9 @@ struct InpDefaults {
 Record CreateInpDocument(TDMGlavni& db, const inbox::InpSale& sale, const InpSource& src, const InpDefaults& d);
 
 void RetireInpFile(TDMGlavni& db, const InpSource& src);
+// Several in one transaction.
+void RetireInpFiles(TDMGlavni& db, const std::string& folder,
+                    const std::vector<std::pair<std::string, std::string>>& nameDigest);
 // Retires every waiting record of `folder` whose file is not in `present`.
 void SweepInpFiles(TDMGlavni& db, const std::string& folder, const std::set<std::string>& present);
 
@@ -69,19 +74,23 @@ public:
     std::function<std::time_t()> clock = [] { return std::time(nullptr); };
     char decimalSep = 0;  // 0: the system's
 
-    Result Take(const std::string& folder, const std::string& name, const std::string& bytes,
-                bool fiscalise) override;
-    void Retired(const std::string& folder, const std::string& name, const std::string& digest) override;
+    std::vector<Result> Take(const std::string& folder, const std::vector<File>& files, bool fiscalise) override;
+    void Retired(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& nameDigest) override;
     void Sweep(const std::string& folder, const std::set<std::string>& present) override;
 
 private:
     DateTime workDate() const;
+    InpDefaults defaults() const;
     std::function<TDMGlavni*()> db_;
     SettingsRecord& kasaBaf_;
     device::InvoiceModel& model_;
     device::Fiscalizer& fisk_;
     device::RequestLedger* ledger_;
     bool* fiskIzKase_;
+    TDMGlavni* ensured_ = nullptr;
+    // Request ids of documents made by this run and not handed off yet: they
+    // cannot have reached the device, so it is not asked about them first.
+    std::set<std::string> fresh_;
 };
 
 }  // namespace kv::reg
