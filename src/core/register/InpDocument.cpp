@@ -262,6 +262,10 @@ std::vector<inbox::InpRoad::Result> RegisterInpRoad::Take(const std::string& fol
     // fail, or Kovira stop before it, the request record holds every
     // signature, and the files (still there) resume their documents from it.
     std::vector<std::size_t> signedNow;
+    // The model's saved copy is written once for the batch: these invoices
+    // are recovered from their files, documents and the request record,
+    // never from that copy.
+    device::InvoiceModel::Batch modelBatch(model_);
     try {
         db->Baza().immediate([&] {
             for (std::size_t i : toHandOff) {
