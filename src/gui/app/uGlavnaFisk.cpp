@@ -33,6 +33,7 @@
 #include "app/AppContext.h"
 #include "app/AppTexts.h"
 #include "app/RecordBinder.h"
+#include "register/uSifarnici.h"
 #include "register/Login.h"
 #include "register/uDMGlavni.h"
 #include "register/uLogin.h"
@@ -473,6 +474,7 @@ void TGlavnaFisk::buildKasaPage(QWidget* page) {
     buildInvoicePage(TabRacuni_);
     buildParametersPage(TabParametriKase_);
     buildGoodsPages(TabUlazi_, pregledi);
+    new TSifarnici(ctx_, PgCtrSifarnici_, this);
 }
 
 void TGlavnaFisk::buildInvoicePage(QWidget* page) {
@@ -602,6 +604,7 @@ void TGlavnaFisk::StartUp() {
     else
         kv::AppContext::Run(ctx_.hooks.loadCashier);
 
+    if (auto* sifarnici = findChild<TSifarnici*>()) sifarnici->StartUp();
     // Step 14: server mode owns the code lists.
     if (s.KasaBaf.integer("Server") == 1) {
         for (QWidget* p : {TabImport_, TabUlazi_, TabParametriKase_})
