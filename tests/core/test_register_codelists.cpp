@@ -103,4 +103,32 @@ TEST_F(CodeListTest, BarcodesAndDiscountsFollowTheirMaster) {
     EXPECT_EQ(discounts.state(), CodeList::State::Browse);
 }
 
+TEST_F(CodeListTest, TitleOrderKeepsTheCurrentRow) {
+    CodeList articles(*dm, "Artikl", prompter);
+    articles.Load();
+    const auto stored = articles.rows();
+    articles.GoTo(2);
+    const std::string cur = articles.currentRow()->text("Sifra");
+    auto column = [&](const char* f) {
+        std::vector<std::string> v;
+        for (const auto& r : articles.rows()) v.push_back(r.text(f));
+        return v;
+    };
+    articles.SetOrder("Cijena");
+    for (std::size_t i = 1; i < articles.rows().size(); ++i)
+        EXPECT_LE(articles.rows()[i - 1].decimal("Cijena"), articles.rows()[i].decimal("Cijena"));  // as numbers
+    EXPECT_EQ(articles.currentRow()->text("Sifra"), cur);
+    articles.SetOrder("Naziv:D");
+    auto names = column("Naziv");
+    EXPECT_TRUE(std::is_sorted(names.rbegin(), names.rend()));
+    EXPECT_EQ(articles.currentRow()->text("Sifra"), cur);
+    articles.Load();  // kept across a reload
+    EXPECT_EQ(column("Naziv"), names);
+    articles.SetOrder("");
+    std::vector<std::string> back, want;
+    for (const auto& r : stored) want.push_back(r.text("Sifra"));
+    EXPECT_EQ(column("Sifra"), want);
+    EXPECT_EQ(articles.currentRow()->text("Sifra"), cur);
+}
+
 }  // namespace

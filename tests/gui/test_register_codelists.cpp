@@ -12,6 +12,7 @@
 #include "register/DemoData.h"
 #include "register/uDMGlavni.h"
 #include "register/uSifarnici.h"
+#include "util/uKvUtils.h"
 
 using namespace kv::test;
 
@@ -103,6 +104,35 @@ private slots:
         QCOMPARE(artikli->model()->index(a, 3).data().toString(), QString("Pekara"));  // "Grupa naziv"
         QCOMPARE(artikli->model()->index(a, 7).data().toString(), QString("0,45"));
         SaveShot(w.win.get(), "register_codelists");
+    }
+
+    void titleClickSortsInThreeStates() {
+        start("Server=0\n");
+        show("TabPartner");
+        QTableView* grid = page()->grid("GridPartneri");
+        auto names = [&] {
+            QStringList out;
+            for (int r = 0; r < grid->model()->rowCount(); ++r) out << grid->model()->index(r, 1).data().toString();
+            return out;
+        };
+        const QStringList stored = names();
+        kv::gui::SortByTitle(grid, 1);
+        QStringList asc = stored;
+        asc.sort();
+        QCOMPARE(names(), asc);
+        kv::gui::SortByTitle(grid, 1);
+        QStringList desc = asc;
+        std::reverse(desc.begin(), desc.end());
+        QCOMPARE(names(), desc);
+        kv::gui::SortByTitle(grid, 1);
+        QCOMPARE(names(), stored);
+        // Barcodes, tariffs and discounts keep their order.
+        show("TabTarife");
+        QTableView* tarife = page()->grid("GridTarife");
+        const QString first = tarife->model()->index(0, 0).data().toString();
+        kv::gui::SortByTitle(tarife, 0);
+        kv::gui::SortByTitle(tarife, 0);
+        QCOMPARE(tarife->model()->index(0, 0).data().toString(), first);
     }
 
     void serverLinkDisablesEveryGrid() {

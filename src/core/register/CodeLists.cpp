@@ -1,5 +1,7 @@
 #include "register/CodeLists.h"
 
+#include <algorithm>
+
 #include "register/uDMGlavni.h"
 #include "util/Prompter.h"
 
@@ -33,7 +35,44 @@ void CodeList::Load() {
         rows_ = db_.Partner();
     else if (table_ == "Kart")
         rows_ = db_.Kart();
+    sortRows();
     cur_ = rows_.empty() ? -1 : std::min(std::max(cur_, 0), static_cast<int>(rows_.size()) - 1);
+    changed();
+}
+
+void CodeList::sortRows() {
+    if (order_.empty()) return;
+    const bool desc = order_.size() > 2 && order_.compare(order_.size() - 2, 2, ":D") == 0;
+    const std::string field = desc ? order_.substr(0, order_.size() - 2) : order_;
+    auto key = [&](const Record& r) { return r[field]; };
+    std::stable_sort(rows_.begin(), rows_.end(), [&](const Record& a, const Record& b) {
+        const Value &x = key(a), &y = key(b);
+        // Empty values first, then by value: numbers as numbers, text as text.
+        const bool nx = std::holds_alternative<std::monostate>(x), ny = std::holds_alternative<std::monostate>(y);
+        bool less;
+        if (nx || ny)
+            less = nx && !ny;
+        else if (x.index() != y.index())
+            less = x.index() < y.index();
+        else
+            less = x < y;
+        bool greater = !nx && !ny && x.index() == y.index() ? y < x : (ny && !nx);
+        return desc ? greater : less;
+    });
+}
+
+void CodeList::SetOrder(const std::string& order) {
+    if (state_ != State::Browse && !Post()) return;
+    const Record* now = currentRow();
+    const std::int64_t rowid = now ? now->rowid : 0;
+    order_ = order;
+    if (order_.empty()) {
+        Load();  // the stored order again
+    } else {
+        sortRows();
+    }
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i].rowid == rowid) cur_ = static_cast<int>(i);
     changed();
 }
 

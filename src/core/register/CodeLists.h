@@ -56,6 +56,11 @@ public:
     bool Delete();
     std::function<void()> onChanged;
 
+    // Title-click order: "" (as stored), "Field" ascending, "Field:D"
+    // descending. Kept across reloads; the current row stays the same row.
+    const std::string& order() const { return order_; }
+    void SetOrder(const std::string& order);
+
 private:
     void changed();
     TDMGlavni& db_;
@@ -66,6 +71,8 @@ private:
     int cur_ = -1;
     State state_ = State::Browse;
     std::optional<Record> backup_;
+    std::string order_;
+    void sortRows();
 };
 
 }  // namespace kv::reg

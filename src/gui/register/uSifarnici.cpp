@@ -15,6 +15,8 @@
 #include "platform/Platform.h"
 #include "register/CodeLists.h"
 #include "register/uDMGlavni.h"
+#include "util/KvGridModel.h"
+#include "util/uKvUtils.h"
 
 namespace kv::gui {
 
@@ -24,18 +26,34 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // An editable grid over one code list: stored columns edit the current row,
 // looked-up columns only show.
-class CodeListModel : public QAbstractTableModel {
+class CodeListModel : public KvGridModel, public SortableDataset {
 public:
     struct Col {
         std::string field;
         QString caption;
         std::function<QString(const kv::reg::Record&)> lookup;  // set: read-only
     };
-    CodeListModel(kv::reg::CodeList& list, std::vector<Col> cols, QObject* parent)
-        : QAbstractTableModel(parent), list_(list), cols_(std::move(cols)) {}
+    CodeListModel(kv::reg::CodeList& list, std::vector<Col> cols, bool sortable, QObject* parent)
+        : KvGridModel(parent), list_(list), cols_(std::move(cols)), sortable_(sortable) {}
+
+    // Title clicks: three states over the list's own rows.
+    SortableDataset* sortable() override { return sortable_ ? this : nullptr; }
+    QString fieldName(int column) const override { return QString::fromStdString(cols_[column].field); }
+    QString columnTitle(int column) const override { return cols_[column].caption; }
+    SortStyle sortStyle() const override { return SortStyle::ThreeStateSql; }
+    bool canSort() const override { return true; }
+    FieldKind fieldKind(const std::string& field) const override {
+        for (const auto& c : cols_)
+            if (c.field == field && c.lookup) return FieldKind::Lookup;
+        return FieldKind::Data;
+    }
+    std::string indexFieldNames() const override { return list_.order(); }
+    void setIndexFieldNames(const std::string& order) override { list_.SetOrder(order); }
+    void first() override { list_.First(); }
+    int currentRow() const override { return list_.current(); }
     // Shows the list again: a reset only when rows came or went, so an
     // edit in progress and the grid's current cell survive a change.
-    void refresh() {
+    void show() {
         const int n = static_cast<int>(list_.rows().size());
         if (n != shownRows_) {
             beginResetModel();
@@ -68,14 +86,11 @@ public:
         if (i.row() != list_.current() && !list_.GoTo(i.row())) return false;
         return list_.SetField(cols_[i.column()].field, v.toString().toStdString());
     }
-    QVariant headerData(int s, Qt::Orientation o, int role) const override {
-        if (role != Qt::DisplayRole || o != Qt::Horizontal) return {};
-        return cols_[s].caption;
-    }
 
 private:
     kv::reg::CodeList& list_;
     std::vector<Col> cols_;
+    bool sortable_;
     int shownRows_ = 0;
 };
 
@@ -136,10 +151,11 @@ void TSifarnici::StartUp() {
     if (!db || !entries_.empty()) return;
     auto tab = [&](const char* name) { return pages_->findChild<QWidget*>(name); };
     using Col = CodeListModel::Col;
-    auto make = [&](QWidget* parent, const char* gridName, const char* table, std::vector<Col> cols) {
+    auto make = [&](QWidget* parent, const char* gridName, const char* table, std::vector<Col> cols,
+                    bool sortable = false) {
         auto e = std::make_unique<Entry>();
         e->list = std::make_unique<kv::reg::CodeList>(*db, table, ctx_.prompter);
-        e->model = new CodeListModel(*e->list, std::move(cols), parent);
+        e->model = new CodeListModel(*e->list, std::move(cols), sortable, parent);
         e->grid = new QTableView(parent);
         e->grid->setObjectName(gridName);
         e->grid->setModel(e->model);
@@ -150,7 +166,7 @@ void TSifarnici::StartUp() {
         Entry* raw = e.get();
         e->list->onChanged = [this, raw] {
             syncing_ = true;
-            raw->model->refresh();
+            raw->model->show();
             select(*raw);
             syncing_ = false;
         };
@@ -163,6 +179,7 @@ void TSifarnici::StartUp() {
                         syncing_ = false;
                     }
                 });
+        if (sortable) InstallTitleSort(e->grid);
         entries_.push_back(std::move(e));
         return raw;
     };
@@ -182,11 +199,11 @@ void TSifarnici::StartUp() {
 
     {
         auto [p, v] = page("TabGrupe");
-        v->addWidget(make(p, "GridGrupe", "Grupa", {{"Sifra", "Šifra"}, {"Naziv", "Naziv"}})->grid);
+        v->addWidget(make(p, "GridGrupe", "Grupa", {{"Sifra", "Šifra"}, {"Naziv", "Naziv"}}, true)->grid);
     }
     {
         auto [p, v] = page("TabRadnici");
-        v->addWidget(make(p, "GridRadnici", "Radnik", {{"Username", "Username"}, {"PrezimeIme", "Prezime i ime"}})->grid);
+        v->addWidget(make(p, "GridRadnici", "Radnik", {{"Username", "Username"}, {"PrezimeIme", "Prezime i ime"}}, true)->grid);
     }
     {
         auto [p, v] = page("TabTarife");
@@ -201,7 +218,8 @@ void TSifarnici::StartUp() {
         auto [p, v] = page("TabPartner");
         v->addWidget(make(p, "GridPartneri", "Partner",
                           {{"PARTNERSIFRA", "Šifra"}, {"PARTNERNAZIV", "Naziv"}, {"PARTNERADRESA", "Adresa"},
-                           {"PARTNERMJESTO", "Mjesto"}, {"PARTNERIJIB", "JIB"}, {"PARTNERPIB", "PIB"}})
+                           {"PARTNERMJESTO", "Mjesto"}, {"PARTNERIJIB", "JIB"}, {"PARTNERPIB", "PIB"}},
+                          true)
                          ->grid);
     }
     {
@@ -224,7 +242,8 @@ void TSifarnici::StartUp() {
                            {"Tarifa", "Tarifa"},
                            {"LkStopa", "Stopa%", lk("GridTarife", "SIFRA", "Tarifa", "STOPA")},
                            {"LkFiskTax", "Fisk Tax", lk("GridTarife", "SIFRA", "Tarifa", "FiskTax")},
-                           {"Cijena", "Cijena"}});
+                           {"Cijena", "Cijena"}},
+                          true);
         Entry* bar = make(split, "GridBarKod", "Barkod", {{"Sifra", "Barkod"}});
         split->addWidget(art->grid);
         split->addWidget(bar->grid);
@@ -250,7 +269,7 @@ void TSifarnici::StartUp() {
         auto [p, v] = page("TabKartice");
         auto* split = new QSplitter(Qt::Vertical, p);
         v->addWidget(split);
-        Entry* kart = make(split, "GridKartice", "Kart", {{"KARTSIFRA", "Šifra"}, {"KARTNAZIV", "Naziv"}});
+        Entry* kart = make(split, "GridKartice", "Kart", {{"KARTSIFRA", "Šifra"}, {"KARTNAZIV", "Naziv"}}, true);
         Entry* rab = make(split, "GridRabati", "Rabat",
                           {{"RABATTIP", "Tip (G/A)"}, {"RABATSIFRA", "Šifra (grupa/artikl)"}, {"RABATPROC", "Rabat %"}});
         split->addWidget(kart->grid);
