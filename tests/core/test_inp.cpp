@@ -34,7 +34,10 @@ TEST(InpSplit, Table) {
         {"a;;b", {"a", "", "b"}},
         {"\"x;y\";z", {"x;y", "z"}},                       // a quoted field keeps its ";"
         {"\"say \"\"hi\"\"\";1", {"say \"hi\"", "1"}},     // two quotes stand for one
-        {"\"ab\"cd;e", {"abcd", "e"}},                     // text after the closing quote continues it
+        {"\"ab\"cd;e", {"ab", "cd", "e"}},                // text after the closing quote is a further field
+        {"\"ab\"\"c\";x", {"ab\"c", "x"}},
+        {"x;\"ab\"", {"x", "ab"}},
+        {"\"ab\";", {"ab", ""}},
         {"\"open;end", {"open;end"}},                      // an unclosed quote runs to the end
         {"a\"b;c", {"a\"b", "c"}},                         // a quote inside a plain field is plain
         {"\"\";x", {"", "x"}},

@@ -22,12 +22,25 @@ std::vector<std::string> SplitInpLine(std::string_view line) {
                 }
                 field += line[i++];
             }
+            fields.push_back(std::move(field));
+            if (i >= line.size()) break;
+            // Text right after the closing quote is a further field of its own.
+            if (line[i] != ';') continue;
+            ++i;
+            if (i >= line.size()) {
+                fields.emplace_back();  // a ";" at the end adds an empty field
+                break;
+            }
+            continue;
         }
-        // Plain text, or what follows a closing quote, up to the next ";".
         while (i < line.size() && line[i] != ';') field += line[i++];
         fields.push_back(std::move(field));
         if (i >= line.size()) break;
         ++i;  // the ";": a field follows, empty at the end of the line
+        if (i >= line.size()) {
+            fields.emplace_back();
+            break;
+        }
     }
     return fields;
 }

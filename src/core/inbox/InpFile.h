@@ -21,9 +21,9 @@ public:
 
 // Strict split at ";": spaces belong to the field; a field that begins with
 // a double quote runs to its closing quote and may hold ";" (two quotes
-// inside stand for one, text after the closing quote up to the next ";"
-// continues the field); a ";" at the end adds an empty field; an empty line
-// has no fields. An unclosed quote runs to the end of the line.
+// inside stand for one; text after the closing quote up to the next ";" is
+// a further field); a ";" at the end adds an empty field; an empty line has
+// no fields. An unclosed quote runs to the end of the line.
 std::vector<std::string> SplitInpLine(std::string_view line);
 
 // A price or quantity: read with `decimalSep` first, then with every "."
