@@ -4,6 +4,7 @@
 
 #include "app/AppTexts.h"
 #include "device/CurlTransport.h"
+#include "register/InpDocument.h"
 #include "register/Login.h"
 #include "register/uDMGlavni.h"
 #include "util/Prompter.h"
@@ -31,6 +32,10 @@ AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFo
         },
         prompter);
     fisk_->onResultStep = [this] { watcher_->ResultStep(); };
+    // ".inp" files become the cash register's own invoices.
+    inpRoad_ = std::make_unique<reg::RegisterInpRoad>([this] { return db_.get(); }, settings.KasaBaf, invoice, *fisk_,
+                                                      ledger_.get(), &watcher_->FiskIzKase);
+    watcher_->inp = inpRoad_.get();
     // The invoice last worked on is kept beside the settings file.
     invoice.setSaveFolder(std::filesystem::path(settings.path()).parent_path().string());
     invoice.onSaveError = [this](const std::string& m) { prompter.message(m, MsgKind::Error); };

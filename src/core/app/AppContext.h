@@ -19,6 +19,7 @@
 namespace kv {
 namespace reg {
 class TDMGlavni;
+class RegisterInpRoad;
 }
 
 class Prompter;
@@ -105,6 +106,7 @@ private:
     std::unique_ptr<device::Fiscalizer> fisk_;
     std::unique_ptr<inbox::Watcher> watcher_;
     std::unique_ptr<reg::TDMGlavni> db_;
+    std::unique_ptr<reg::RegisterInpRoad> inpRoad_;
     void OpenDatabase();
     std::string lockFolder_;
     std::string mutexName_;

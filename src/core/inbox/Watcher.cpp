@@ -168,6 +168,20 @@ void Watcher::StartUp() {
             std::string name = e.path().filename().string();
             if (e.is_regular_file(ec) && IsKvr(name)) leftovers_.insert(name);
         }
+        // Records of ".inp" files that were deleted while Kovira was not
+        // looking no longer stand for a file; those still here resume.
+        if (inp) {
+            std::set<std::string> present;
+            for (const auto& e : fs::directory_iterator(s.inputFolder, ec)) {
+                std::string name = e.path().filename().string();
+                if (IsInp(name)) present.insert(name);
+            }
+            try {
+                inp->Sweep(s.inputFolder, present);
+            } catch (const std::exception& e) {
+                log(e.what());
+            }
+        }
     }
     // Half-written result files of a run that was cut short.
     if (!s.outputFolder.empty() && fs::is_directory(s.outputFolder, ec)) {
@@ -200,7 +214,7 @@ void Watcher::poll(const WatcherSettings& s) {
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(s.inputFolder, ec)) {
         std::string name = e.path().filename().string();
-        if (!IsKvr(name) || !e.is_regular_file(ec)) continue;
+        if (!(IsKvr(name) || (inp && IsInp(name))) || !e.is_regular_file(ec)) continue;
         long long mtime = MTimeNs(e.path().string());
         if (auto bad = badFiles_.find(name); bad != badFiles_.end()) {
             if (bad->second == mtime) continue;  // unchanged since it failed to load
@@ -233,10 +247,9 @@ void Watcher::processQueue() {
         if (hold_ && hold_->name != name && std::find(queue_.begin(), queue_.end(), hold_->name) == queue_.end())
             hold_.reset();  // the held file left the queue
         if (hold_ && hold_->name == name && now() < hold_->until) break;
-        if (!IsKvr(name)) {
-            // A line that names no input file (the box is editable), or a text
-            // invoice, which the cash register takes: nothing to fiscalise here.
-            log(name + ": not a .kvr file, dropped from the queue");
+        if (!IsKvr(name) && !(inp && IsInp(name))) {
+            // A line that names no input file (the box is editable).
+            log(name + ": not an input file, dropped from the queue");
             removeFromQueue(name);
             continue;
         }
@@ -257,6 +270,10 @@ void Watcher::processQueue() {
             continue;
         }
         deferred = 0;
+        if (IsInp(name)) {
+            if (!processInp(name, r, bytes, error)) break;
+            continue;
+        }
         if (r == Readiness::Failed) bytes.clear();
         // The model's saved copy is written once per file, after its run.
         device::InvoiceModel::Batch batch(model_);
@@ -296,10 +313,116 @@ void Watcher::processQueue() {
     }
 }
 
+void Watcher::notLoaded(const std::string& name, const std::string& message) {
+    log(name + ": " + message);
+    if (skipBadFiles) {
+        // Left in the folder and tried again once the producer replaces it.
+        badFiles_[name] = MTimeNs(UlazPutanja);
+        removeFromQueue(name);
+        setEnabled(true);
+    } else {
+        prompter_.message(message, MsgKind::Error);
+        setEnabled(false);  // polling stays stopped until "Start"
+    }
+}
+
+bool Watcher::processInp(const std::string& name, Readiness r, const std::string& bytes, const std::string& error) {
+    const auto s = settings_();
+    UlazTip = "inp";
+    UlazPutanja = s.inputFolder + "/" + name;
+    if (r != Readiness::Ready) {
+        notLoaded(name, error + ": " + UlazPutanja);
+        return skipBadFiles && enabled_;
+    }
+    // The ".inp" files right behind it that are ready go with it: they share
+    // the register's commits, which are what a file costs.
+    std::vector<InpRoad::File> batch{{name, bytes}};
+    for (std::size_t k = 1; k < queue_.size() && batch.size() < kInpBatch; ++k) {
+        const std::string& next = queue_[k];
+        if (!IsInp(next) || (hold_ && hold_->name == next)) break;
+        std::string b, e;
+        if (ReadWhenReady(s.inputFolder + "/" + next, &b, &e) != Readiness::Ready) break;
+        batch.push_back({next, std::move(b)});
+    }
+    const auto results = inp->Take(s.inputFolder, batch, true);
+    bool go = true;
+    std::vector<std::pair<std::string, std::string>> retired;
+    for (const auto& res : results) {
+        UlazPutanja = s.inputFolder + "/" + res.name;
+        switch (res.outcome) {
+            case InpRoad::Outcome::Loaded: continue;  // behind a hand-off that stopped: next round
+            case InpRoad::Outcome::NotLoaded:
+                notLoaded(res.name, res.message);
+                if (!(skipBadFiles && enabled_)) go = false;
+                continue;
+            case InpRoad::Outcome::Pending:
+                // The device may have signed it and could not say (or the
+                // register could not serve): the file and its document stay.
+                if (go) holdBack(res.name, res.message);
+                go = false;
+                continue;
+            case InpRoad::Outcome::Signed:
+            case InpRoad::Outcome::Failed: break;
+        }
+        if (hold_ && hold_->name == res.name) hold_.reset();
+        // Deleted only now: a Kovira stopped before this finds the file again
+        // and its document with it, so it is never signed a second time.
+        std::error_code ec;
+        if (fs::exists(UlazPutanja, ec) && !fs::remove(UlazPutanja, ec) && ec) {
+            const std::string m = "Cannot delete " + UlazPutanja + ": " + ec.message();
+            if (skipBadFiles) {
+                if (go) holdBack(res.name, m);
+            } else {
+                log(res.name + ": " + m);
+                prompter_.message(m, MsgKind::Error);
+                setEnabled(false);
+            }
+            go = false;
+            continue;
+        }
+        retired.emplace_back(res.name, res.digest);
+        removeFromQueue(res.name);
+        log(res.name + ": " + res.message);
+        // A refused fiscalisation ends the run; the files behind it wait for the next tick.
+        if (res.outcome == InpRoad::Outcome::Failed) go = false;
+    }
+    try {
+        inp->Retired(s.inputFolder, retired);
+    } catch (const std::exception& e) {
+        log(std::string("retiring input files: ") + e.what());  // swept at the next start: the files are gone
+    }
+    return go;
+}
+
 bool Watcher::LoadNext() {
     if (queue_.empty()) return false;
     std::string name = queue_.front();
-    if (!IsKvr(name)) return false;  // ".inp" is the cash register's road; other lines name no file
+    if (inp && IsInp(name)) {
+        // By hand: the document is made and confirmed; the next tick hands it off.
+        const auto s = settings_();
+        UlazTip = "inp";
+        UlazPutanja = s.inputFolder + "/" + name;
+        std::string bytes, error;
+        Readiness r = Readiness::Busy;
+        for (int attempt = 0; attempt < 20 && r == Readiness::Busy; ++attempt) {
+            r = ReadWhenReady(UlazPutanja, &bytes, &error);
+            if (r == Readiness::Busy) ::usleep(25000);
+        }
+        if (r == Readiness::Gone) error = "File not found";
+        if (r == Readiness::Busy) error = "The file is still being written";
+        if (r != Readiness::Ready) {
+            notLoaded(name, error + ": " + UlazPutanja);
+            return false;
+        }
+        auto res = inp->Take(s.inputFolder, {{name, bytes}}, false).front();
+        if (res.outcome == InpRoad::Outcome::NotLoaded) {
+            notLoaded(name, res.message);
+            return false;
+        }
+        log(name + ": " + res.message);
+        return true;
+    }
+    if (!IsKvr(name)) return false;  // other lines name no file
     std::string path = settings_().inputFolder + "/" + name;
     std::string bytes, error;
     Readiness r = Readiness::Busy;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "inbox/InpRoad.h"
+#include "inbox/FileReady.h"
 #include "util/MemTable.h"
 
 namespace kv {
@@ -76,6 +78,10 @@ public:
     // polling so the operator sees it.
     bool skipBadFiles = false;
 
+    // The cash register's road for ".inp" files; while it is not set they
+    // are dropped from the queue and left in the folder.
+    InpRoad* inp = nullptr;
+
     MemTable& InputFile() { return inputFile_; }
     std::string UlazTip;
     std::string UlazPutanja;
@@ -98,6 +104,8 @@ public:
     // ".kvr" and ".inp" in any letter case (producers on other systems write ".KVR").
     static bool IsKvr(const std::string& name);
     static bool IsInp(const std::string& name);
+    // At most this many ".inp" files are taken together.
+    static constexpr std::size_t kInpBatch = 32;
 
 private:
     void poll(const WatcherSettings& s);
@@ -108,6 +116,11 @@ private:
     // Loads a file read already (nullptr: it could not be read, for the reason given).
     bool load(const std::string& name, const std::string* bytes, const std::string& readError);
     void processQueue();
+    // One ".inp" file through the register's road; false ends the run.
+    bool processInp(const std::string& name, Readiness r, const std::string& bytes, const std::string& error);
+    // A file that could not be taken: skipped until it changes (service) or
+    // polling stopped with its message (window).
+    void notLoaded(const std::string& name, const std::string& message);
     void removeFromQueue(const std::string& name);
     void log(const std::string& line) const;
     void changed();

@@ -121,6 +121,7 @@ std::string PrintFisk(HandOffContext& ctx, const Record& header, int invoiceType
     // An earlier attempt whose outcome was never stored (Kovira stopped, the
     // answer lost) is in the ledger: ask the device before signing again.
     auto start = device::Fiscalizer::Start::Normal;
+    if (invoiceType == 0 && ctx.askDeviceFirst) start = device::Fiscalizer::Start::AskDeviceFirst;
     if (invoiceType == 0 && ctx.ledger && ctx.ledger->find(device::DeviceClient::ReqID(src.requestId)))
         start = device::Fiscalizer::Start::AskDeviceFirst;
     {

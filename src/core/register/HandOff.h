@@ -53,6 +53,10 @@ struct HandOffContext {
     // step stays out of it) while it lasts.
     bool* fiskIzKase = nullptr;
     std::string cashier;  // the current cashier, written with the answer
+    // The invoice may have reached the device in an earlier run whose record
+    // was lost (an input file's document found again after a restart): the
+    // device is asked about its request id before anything is sent.
+    bool askDeviceFirst = false;
 };
 
 // Runs the hand-off of `header` (a confirmed invoice, as stored). Returns

@@ -199,6 +199,13 @@ std::vector<Record> TDMGlavni::Racuni(int godina) {
     return Select(TableDef("Doku"), "WHERE Godina = ? AND UI = 1 ORDER BY Broj", {std::int64_t(godina)});
 }
 
+std::optional<Record> TDMGlavni::Dokument(int godina, int ui, std::int64_t broj) {
+    auto rows = Select(TableDef("Doku"), "WHERE Godina = ? AND UI = ? AND Broj = ?",
+                       {std::int64_t(godina), std::int64_t(ui), broj});
+    if (rows.empty()) return std::nullopt;
+    return std::move(rows.front());
+}
+
 std::vector<Record> TDMGlavni::Ulazi(int godina) {
     return Select(TableDef("Doku"), "WHERE Godina = ? AND UI = 0 ORDER BY Broj DESC", {std::int64_t(godina)});
 }

@@ -102,6 +102,8 @@ public:
     // ---- Documents.
     std::vector<Record> Racuni(int godina);      // invoices of the year by number
     std::vector<Record> Ulazi(int godina);       // goods receipts, newest first
+    // One document header by its key.
+    std::optional<Record> Dokument(int godina, int ui, std::int64_t broj);
     std::vector<Record> StavkeRac(int godina, int ui, std::int64_t broj);
     std::vector<Record> StavkeUlaz(int godina, int ui, std::int64_t broj) { return StavkeRac(godina, ui, broj); }
     // Sum of the lines' amounts, exact; null for a document without lines.

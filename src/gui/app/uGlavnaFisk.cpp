@@ -38,6 +38,7 @@
 #include "app/RecordBinder.h"
 #include "app/uBlagajna.h"
 #include "app/uScanIP.h"
+#include "register/uSifarnici.h"
 #include "register/Login.h"
 #include "register/uDMGlavni.h"
 #include "register/uLogin.h"
@@ -484,6 +485,7 @@ void TGlavnaFisk::buildKasaPage(QWidget* page) {
     buildInvoicePage(TabRacuni_);
     buildParametersPage(TabParametriKase_);
     buildGoodsPages(TabUlazi_, pregledi);
+    new TSifarnici(ctx_, PgCtrSifarnici_, this);
 }
 
 void TGlavnaFisk::buildInvoicePage(QWidget* page) {
@@ -613,6 +615,7 @@ void TGlavnaFisk::StartUp() {
     else
         kv::AppContext::Run(ctx_.hooks.loadCashier);
 
+    if (auto* sifarnici = findChild<TSifarnici*>()) sifarnici->StartUp();
     // Step 14: server mode owns the code lists.
     if (s.KasaBaf.integer("Server") == 1) {
         for (QWidget* p : {TabImport_, TabUlazi_, TabParametriKase_})

@@ -1,4 +1,5 @@
 #include "register/uRacuni.h"
+#include "register/uLookups.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -309,13 +310,13 @@ void TRacuni::build() {
                    {"SBStornoRac", "Shift+F2 Storno_račun", &TRacuni::SBStornoRacClick},
                    {"SBPotvrdiRacun", "F3 Potvrda", &TRacuni::SBPotvrdiRacunClick},
                    {"SBBrisiRacun", "F4 Briši_račun", &TRacuni::SBBrisiRacunClick},
-                   {"SBKupac", "F5 Kupac", nullptr},
+                   {"SBKupac", "F5 Kupac", &TRacuni::SBKupacClick},
                    {"SBPlacanje", "F6 Plaćanje", &TRacuni::SBPlacanjeClick},
                    {"SBKasir", "F7 Kasir", nullptr},
                    {"SBPlaceno", "F8 Plaćeno", &TRacuni::SBPlacenoClick},
                    {"SBPrintRacun", "F9 Print", &TRacuni::SBPrintRacunClick},
                    {"SBRabat", "F10 Rabat", &TRacuni::SBRabatClick},
-                   {"SBSpisakRacuna", "F11 Računi", nullptr},
+                   {"SBSpisakRacuna", "F11 Računi", &TRacuni::SBSpisakRacunaClick},
                    {"SBDodajSt", "+ Dodaj", &TRacuni::SBDodajStClick},
                    {"SBBrisiSt", "- Briši", &TRacuni::SBBrisiStClick},
                    {"SBPutaKol", "* kom", &TRacuni::SBPutaKolClick},
@@ -728,6 +729,21 @@ void TRacuni::SBRabatClick() {
     popust_->Reload();
     popust_->show();
     popust_->raise();
+}
+
+TSpisakRacuna* TRacuni::spisakRacuna() const { return spisak_.data(); }
+TPartneri* TRacuni::partneri() const { return partneri_.data(); }
+
+void TRacuni::SBKupacClick() {
+    if (!entry_) return;
+    if (!partneri_) partneri_ = new TPartneri(ctx_, *entry_, window());
+    partneri_->Open();
+}
+
+void TRacuni::SBSpisakRacunaClick() {
+    if (!entry_) return;
+    if (!spisak_) spisak_ = new TSpisakRacuna(ctx_, *entry_, window());
+    spisak_->Open();
 }
 
 void TRacuni::PrintFisk() {

@@ -32,6 +32,8 @@ class RecordBinder;
 class ArticleModel;
 class LinesModel;
 class TPopust;
+class TSpisakRacuna;
+class TPartneri;
 
 class TRacuni : public QWidget {
     Q_OBJECT
@@ -62,6 +64,10 @@ public:
     void SBPlacenoClick();
     void SBPrintRacunClick();
     void SBRabatClick();
+    void SBKupacClick();         // F5: the partner window
+    void SBSpisakRacunaClick();  // F11: the invoice list
+    TSpisakRacuna* spisakRacuna() const;
+    TPartneri* partneri() const;
     void SBDodajStClick();
     void SBBrisiStClick();
     void SBPutaKolClick();
@@ -96,6 +102,8 @@ private:
     QLabel *LblNacPlOpis_ = nullptr, *DBUkupnoRac_ = nullptr, *DBUkupnoRac1_ = nullptr;
     QButtonGroup* RGTipRacuna_ = nullptr;
     QPointer<TPopust> popust_;
+    QPointer<TSpisakRacuna> spisak_;
+    QPointer<TPartneri> partneri_;
     bool refreshing_ = false;
     std::uint64_t shownArticles_ = ~std::uint64_t(0);  // version of the article list on screen
     bool preskociFilter_ = false;  // PreskociFilter: the next filter change is an arrow key's
