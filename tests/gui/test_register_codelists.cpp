@@ -4,6 +4,11 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QApplication>
 #include <QtTest>
 
 #include "gui_support.h"
@@ -133,6 +138,29 @@ private slots:
         kv::gui::SortByTitle(tarife, 0);
         kv::gui::SortByTitle(tarife, 0);
         QCOMPARE(tarife->model()->index(0, 0).data().toString(), first);
+    }
+
+    // A cashier's password is set from the cashiers' grid, typed hidden and
+    // kept as a hash: the cashier then logs in with it.
+    void aCashiersPasswordIsSetFromTheGrid() {
+        start("Server=0\n");
+        show("TabRadnici");
+        QTableView* grid = page()->grid("GridRadnici");
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 0));
+        const std::string user = page()->list("GridRadnici")->rows()[0].text("Username");
+        bool typed = false;
+        QTimer::singleShot(50, [&] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            typed = dialog->textEchoMode() == QLineEdit::Password;
+            dialog->setTextValue("nova-9876");
+            dialog->accept();
+        });
+        w.child<QPushButton>("BtLozinka")->click();
+        QVERIFY(typed);
+        QVERIFY(w.ctx->db()->LoginCheck(user, "nova-9876").has_value());
+        QVERIFY(!w.ctx->db()->LoginCheck(user, "1111").has_value());
     }
 
     void serverLinkDisablesEveryGrid() {

@@ -1,11 +1,16 @@
 #include "register/uSifarnici.h"
 
+#include "util/Prompter.h"
+
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -203,7 +208,26 @@ void TSifarnici::StartUp() {
     }
     {
         auto [p, v] = page("TabRadnici");
-        v->addWidget(make(p, "GridRadnici", "Radnik", {{"Username", "Username"}, {"PrezimeIme", "Prezime i ime"}}, true)->grid);
+        Entry* radnici = make(p, "GridRadnici", "Radnik", {{"Username", "Username"}, {"PrezimeIme", "Prezime i ime"}}, true);
+        v->addWidget(radnici->grid);
+        // Passwords never show in the grid: they are set here and kept as hashes.
+        auto* setPassword = new QPushButton(QString::fromUtf8("Postavi lozinku..."), p);
+        setPassword->setObjectName("BtLozinka");
+        setPassword->setEnabled(ctx_.settings.KasaBaf.integer("Server") != 1);
+        v->addWidget(setPassword, 0, Qt::AlignLeft);
+        connect(setPassword, &QPushButton::clicked, this, [this, radnici] {
+            const int row = radnici->list->current();
+            if (row < 0 || row >= static_cast<int>(radnici->list->rows().size())) return;
+            const std::string user = radnici->list->rows()[static_cast<size_t>(row)].text("Username");
+            if (user.empty()) return;
+            bool ok = false;
+            const QString pass = QInputDialog::getText(radnici->grid->window(), QString::fromUtf8("Lozinka"),
+                                                       QString::fromUtf8("Nova lozinka za ") + Q(user) + ":",
+                                                       QLineEdit::Password, QString(), &ok);
+            if (!ok || pass.isEmpty()) return;
+            if (ctx_.db()->SetPassword(user, pass.toStdString()))
+                ctx_.prompter.message("Lozinka je postavljena.", kv::MsgKind::Information);
+        });
     }
     {
         auto [p, v] = page("TabTarife");
