@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QHeaderView>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -173,6 +174,24 @@ private slots:
         QCOMPARE(art->Cijena, kv::Currency::fromRaw(13000));
         // The stock of the article while selling is not moved by the levelling.
         QCOMPARE(ctx->db()->Zalihe(QDate::currentDate().year(), "1004"), std::optional(kv::Currency(12)));
+
+        // A title click sorts the receipts by that column, the next one the
+        // other way; a new receipt is still the current row wherever it lands.
+        auto numbers = [&] {
+            QStringList out;
+            for (int r = 0; r < grid->model()->rowCount(); ++r) out << grid->model()->index(r, 0).data().toString();
+            return out;
+        };
+        QCOMPARE(numbers(), (QStringList{"2", "1"}));
+        grid->horizontalHeader()->sectionClicked(0);
+        QCOMPARE(numbers(), (QStringList{"1", "2"}));
+        grid->setFocus();
+        QCoreApplication::processEvents();
+        page->Insert();
+        QCOMPARE(numbers(), (QStringList{"1", "2", "3"}));
+        QCOMPARE(grid->currentIndex().row(), 2);
+        grid->horizontalHeader()->sectionClicked(0);
+        QCOMPARE(numbers(), (QStringList{"3", "2", "1"}));
     }
 
     void receiptsPageHiddenWithTheServerLink() {

@@ -43,7 +43,7 @@ kv::DateTime Now() {
 
 // The year's receipts, newest first; text columns and the levelling mark are
 // edited in place and stored at once through the receipt rules.
-class UlaziModel : public KvGridModel {
+class UlaziModel : public KvGridModel, public SortableDataset {
 public:
     struct Col {
         const char* field;
@@ -60,9 +60,34 @@ public:
     using KvGridModel::KvGridModel;
     void reset(std::vector<Record> r) {
         beginResetModel();
-        rows = std::move(r);
+        arrived_ = std::move(r);
+        applyOrder();
         endResetModel();
     }
+    // The row of the receipt with this number, -1 when there is none.
+    int rowOf(std::int64_t broj) const {
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].integer("Broj") == broj) return static_cast<int>(i);
+        return -1;
+    }
+
+    // A title click sorts by that column (newest first when none is chosen).
+    SortableDataset* sortable() override { return this; }
+    SortStyle sortStyle() const override { return SortStyle::ThreeStateSql; }
+    bool canSort() const override { return true; }
+    FieldKind fieldKind(const std::string& field) const override {
+        for (const auto& c : kCols)
+            if (field == c.field) return FieldKind::Data;
+        return FieldKind::Calculated;
+    }
+    std::string indexFieldNames() const override { return order_; }
+    void setIndexFieldNames(const std::string& order) override {
+        beginResetModel();
+        order_ = order;
+        applyOrder();
+        endResetModel();
+    }
+    void first() override { setCurrentRow(0); }
     int rowCount(const QModelIndex& p = {}) const override { return p.isValid() ? 0 : static_cast<int>(rows.size()); }
     int columnCount(const QModelIndex& p = {}) const override { return p.isValid() ? 0 : 6; }
     QString fieldName(int c) const override { return c >= 0 && c < 6 ? kCols[c].field : QString(); }
@@ -106,10 +131,31 @@ public:
             return false;  // no date: the cell keeps its value
         }
         if (!save(r)) return false;
+        for (auto& a : arrived_)
+            if (a.integer("Broj") == r.integer("Broj")) a = r;
         rows[i.row()] = r;
         emit dataChanged(index(i.row(), 0), index(i.row(), 5));
         return true;
     }
+
+private:
+    void applyOrder() {
+        rows = arrived_;
+        std::string field = order_;
+        const bool desc = field.size() > 2 && field.compare(field.size() - 2, 2, ":D") == 0;
+        if (desc) field.resize(field.size() - 2);
+        if (fieldKind(field) != FieldKind::Data) return;
+        const bool number = field == "Broj" || field == "Nivelacija";
+        auto less = [&](const Record& a, const Record& b) {
+            if (number) return a.integer(field).value_or(0) < b.integer(field).value_or(0);
+            return QString::fromStdString(a.text(field)).localeAwareCompare(QString::fromStdString(b.text(field))) < 0;
+        };
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](const Record& a, const Record& b) { return desc ? less(b, a) : less(a, b); });
+    }
+
+    std::vector<Record> arrived_;  // newest first, as read
+    std::string order_;
 };
 
 // ---------------------------------------------------------------- article pickers
@@ -265,6 +311,7 @@ TUlazi::TUlazi(kv::reg::TDMGlavni& dm, kv::Prompter& prompter, std::function<kv:
     DBGridStavkeUlaz_->setSelectionMode(QAbstractItemView::SingleSelection);
     DBGridStavkeUlaz_->verticalHeader()->hide();
     InstallTitleSort(DBGridStavkeUlaz_);
+    InstallTitleSort(DBGridUlazi_);
     connect(DBGridStavkeUlaz_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
         if (!line_) showLine();
     });
@@ -610,9 +657,11 @@ void TUlazi::insertReceipt() {
         report(e);
         return;
     }
-    Reload();  // the new receipt is the newest: first row
+    Reload();
     DBGridUlazi_->setFocus();
-    DBGridUlazi_->setCurrentIndex(ulazi_->index(0, 3));  // the supplier is typed next
+    // The newest receipt comes first unless a title click ordered the grid otherwise.
+    const int row = std::max(0, ulazi_->rowOf(h.integer("Broj").value_or(0)));
+    DBGridUlazi_->setCurrentIndex(ulazi_->index(row, 3));  // the supplier is typed next
 }
 
 void TUlazi::deleteReceipt() {
