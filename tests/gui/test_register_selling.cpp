@@ -187,6 +187,13 @@ private slots:
         QVERIFY(filter->text().isEmpty());  // leaving the filter clears it
         QVERIFY(grid->model()->rowCount() > 3);
         QCOMPARE(text("EdStatus"), QString());
+
+        // Enter walks the work date, the cashier box and the invoice header.
+        w.child<QWidget>("DatumRada")->setFocus();
+        key(Qt::Key_Return);
+        QCOMPARE(focused(), QString("DBKasir"));
+        key(Qt::Key_Return);
+        QCOMPARE(focused(), QString("RacunBroj"));
     }
 };
 

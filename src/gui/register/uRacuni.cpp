@@ -354,7 +354,7 @@ void TRacuni::build() {
 
     // Keys of the fields: Enter, arrows, and the command characters kept out.
     for (QWidget* w : std::initializer_list<QWidget*>{LEBarkod, LESifra, LENaziv, LEOpis, DBOpis, DBKol, DBCijena,
-                                                      DBIznos, DBPlaceno_, DatumRada})
+                                                      DBIznos, DBPlaceno_, DatumRada, DBKasir})
         w->installEventFilter(this);
     connect(LEOpis, &QLineEdit::textChanged, this, [this](const QString& t) {
         if (!entry_) return;
@@ -656,6 +656,7 @@ bool TRacuni::eventFilter(QObject* obj, QEvent* ev) {
         else if (obj == DBIznos) focus(entry_->LineFieldEnter(LF::Amount));
         else if (obj == DBPlaceno_) postHeader();
         else if (obj == DatumRada) DBKasir->setFocus();
+        else if (obj == DBKasir) RacunBroj_->setFocus();  // on to the invoice header
         else return false;
         return true;
     }
