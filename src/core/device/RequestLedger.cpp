@@ -1,7 +1,6 @@
 #include "device/RequestLedger.h"
 
 #include <fcntl.h>
-#include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "device/DeviceClient.h"
 #include "device/InvoiceModel.h"
+#include "util/Digest.h"
 
 namespace kv::device {
 
@@ -112,16 +112,7 @@ std::string SaleDigest(const InvoiceModel& model) {
     AddTable(canon, "Invoice", model.Invoice, {"PFRnumber", "PFRvrijeme", "RequestId", "dateAndTimeOfIssue"});
     AddTable(canon, "Items", model.Items, {});
     AddTable(canon, "Payment", model.Payment, {});
-    if (sodium_init() < 0) throw std::runtime_error("libsodium could not be initialised");
-    unsigned char hash[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256(hash, reinterpret_cast<const unsigned char*>(canon.data()), canon.size());
-    static const char* hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : hash) {
-        out += hex[b >> 4];
-        out += hex[b & 15];
-    }
-    return out;
+    return Sha256Hex(canon);
 }
 
 RequestLedger::RequestLedger(std::string path) : path_(std::move(path)) {}

@@ -1,6 +1,5 @@
 #include "register/InpDocument.h"
 
-#include <sodium.h>
 
 #include "app/Settings.h"
 #include "device/Fiscalizer.h"
@@ -11,20 +10,11 @@
 #include "register/InvoiceEntry.h"
 #include "register/RegisterTexts.h"
 #include "register/uDMGlavni.h"
+#include "util/Digest.h"
 
 namespace kv::reg {
 
-std::string ContentDigest(std::string_view bytes) {
-    unsigned char hash[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256(hash, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    static const char* hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : hash) {
-        out += hex[b >> 4];
-        out += hex[b & 15];
-    }
-    return out;
-}
+std::string ContentDigest(std::string_view bytes) { return Sha256Hex(bytes); }
 
 void EnsureInpTable(TDMGlavni& db) {
     try {
