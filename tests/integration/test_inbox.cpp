@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "FiscalSimulator.h"
+#include "service_process.h"
 #include "app/AppContext.h"
 #include "app/Service.h"
 #include "device/Fiscalizer.h"
@@ -230,24 +231,9 @@ TEST_F(InboxTest, TheServiceSurvivesBeingKilledWithoutLosingOrRepeatingAnInvoice
     fs::path log = dirs.root / "service.log";
     auto spawn = [&] {
         fs::remove(log);
-        pid_t pid = fork();
-        if (pid == 0) {
-            int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(out, 2);
-            setenv("XDG_RUNTIME_DIR", (dirs.root / "run").c_str(), 1);
-            execl(exe.c_str(), exe.c_str(), "--service", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
+        return kv::test::SpawnService(exe, log, dirs.root / "run");
     };
-    std::mt19937 rng(12345);
-    for (int round = 0; round < 6; ++round) {
-        pid_t pid = spawn();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100 + rng() % 400));
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    kv::test::KillAtRandomMoments(spawn, 6, 12345, 100, 400);
     pid_t pid = spawn();
     auto deadline = std::chrono::steady_clock::now() + 120s;
     // The last one is stopped the proper way, once it is up.
@@ -432,15 +418,7 @@ TEST_F(InboxTest, TheServiceProgramSaysWhatIsWrongAndExits) {
     const fs::path ini = dirs.root / "kovira.ini";
     auto run = [&](const std::string& runtimeDir) {
         const fs::path log = dirs.root / "out.log";
-        pid_t pid = fork();
-        if (pid == 0) {
-            int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(out, 2);
-            setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
-            execl(exe.c_str(), exe.c_str(), "--service", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        const pid_t pid = kv::test::SpawnService(exe, log, runtimeDir);
         int status = 0;
         waitpid(pid, &status, 0);
         return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(log));

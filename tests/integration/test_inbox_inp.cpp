@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "FiscalSimulator.h"
+#include "service_process.h"
 #include "app/AppContext.h"
 #include "app/Service.h"
 #include "device/DeviceClient.h"
@@ -212,25 +213,8 @@ TEST_F(InpRoadTest, TheServiceKilledAtAnyMomentSignsEveryFileExactlyOnce) {
     const int kFiles = 300;
     for (int i = 0; i < kFiles; ++i) Write(in / (std::to_string(100000 + i) + ".inp"), InpText(i));
     fs::path log = root / "service.log";
-    auto spawn = [&] {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            setenv("XDG_RUNTIME_DIR", (root / "run").c_str(), 1);
-            execl(exe.c_str(), exe.c_str(), "--service", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return pid;
-    };
-    std::mt19937 rng(4242);
-    for (int round = 0; round < 6; ++round) {
-        pid_t pid = spawn();
-        std::this_thread::sleep_for(std::chrono::milliseconds(150 + rng() % 400));
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    auto spawn = [&] { return kv::test::SpawnService(exe, log, root / "run", true); };
+    kv::test::KillAtRandomMoments(spawn, 6, 4242, 150, 400);
     // The last one is stopped the proper way, once it is up (the log holds every run's lines).
     auto starts = [&] {
         const std::string text = ReadAll(log);
