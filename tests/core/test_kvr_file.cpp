@@ -12,6 +12,7 @@
 #include "device/InvoiceModel.h"
 #include "inbox/CodePage.h"
 #include "inbox/KvrFile.h"
+#include "inbox/ResultGroup.h"
 #include "money_literal.h"
 
 using namespace kv;
@@ -386,6 +387,48 @@ TEST(WriteResultFile, FailsNamingThePathAndLeavesNoTemporaryFile) {
         fs::permissions(dir, fs::perms::owner_all);
         EXPECT_EQ(Names(dir), std::vector<std::string>{"D.kvr"});
     }
+    fs::remove_all(dir);
+}
+
+TEST(ResultGroup, FilesAppearOnlyAtCommitAndAFailureKeepsWhatIsWhole) {
+    const fs::path dir = TestDir("group");
+    {
+        ResultGroup g(dir.string());
+        g.add("A.kvr", "a\r\n", "windows-1250");
+        g.add("B.kvr", "first\r\n", "windows-1250");
+        g.add("B.kvr", "second\r\n", "windows-1250");  // written twice: the later text stands
+        EXPECT_TRUE(g.holds("B.kvr"));
+        EXPECT_EQ(g.size(), 2u);
+        // Nothing under a final name yet: a producer never sees a result that is not on disk.
+        for (const auto& n : Names(dir)) EXPECT_EQ(n[0], '.') << n;
+        g.commit();
+        EXPECT_TRUE(g.empty());
+    }
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"A.kvr", "B.kvr"}));
+    EXPECT_EQ(ReadAll(dir / "B.kvr"), "second\r\n");
+
+    {  // never committed: nothing stays
+        ResultGroup g(dir.string());
+        g.add("C.kvr", "c\r\n", "windows-1250");
+    }
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"A.kvr", "B.kvr"}));
+
+    // A folder in the way of the second file: the first is in place and whole,
+    // the error names the second, and no temporary file is left.
+    fs::create_directory(dir / "D.kvr");
+    ResultGroup g(dir.string());
+    g.add("E.kvr", "e\r\n", "windows-1250");
+    g.add("D.kvr", "d\r\n", "windows-1250");
+    g.add("F.kvr", "f\r\n", "windows-1250");
+    try {
+        g.commit();
+        ADD_FAILURE() << "committed over a folder";
+    } catch (const ResultWriteError& e) {
+        EXPECT_EQ(e.path(), (dir / "D.kvr").string());
+    }
+    EXPECT_TRUE(g.empty());
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"A.kvr", "B.kvr", "D.kvr", "E.kvr"}));
+    EXPECT_EQ(ReadAll(dir / "E.kvr"), "e\r\n");
     fs::remove_all(dir);
 }
 

@@ -170,6 +170,50 @@ TEST_F(InboxTest, AFileStillBeingWrittenWaitsAndOthersGoFirst) {
     EXPECT_EQ(signedTimes("W1"), 1);
 }
 
+TEST_F(InboxTest, AnswersOfOneTickGoTogetherAndNoneIsReplacedOrLost) {
+    start();
+    // One tick: a sale, another sale under the same id, a third sale. The
+    // refusal must see the first answer although it still waits in the group.
+    DropAs(dirs.in, "a1.kvr", "G1");
+    DropAs(dirs.in, "b2.kvr", "G1", "Sok");
+    DropAs(dirs.in, "c3.kvr", "G3");
+    ctx->watcher().Tick();
+    ASSERT_EQ(result("G1").size(), 3u);
+    EXPECT_NE(result("G1")[0], "\r");
+    EXPECT_FALSE(fs::exists(dirs.in / "a1.kvr"));
+    EXPECT_TRUE(fs::exists(dirs.in / "b2.kvr"));
+    EXPECT_TRUE(fs::exists(dirs.in / "c3.kvr"));  // behind the refusal: next tick
+    ASSERT_FALSE(prompter.texts().empty());
+    EXPECT_NE(prompter.texts().back().find("another sale"), std::string::npos) << prompter.texts().back();
+
+    // A group whose answers cannot all be put in place deletes no input file:
+    // G3 and G4 were signed, a folder stands in the way of G4's result.
+    fs::remove(dirs.in / "b2.kvr");
+    fs::create_directory(dirs.out / "G4.kvr");
+    DropAs(dirs.in, "d4.kvr", "G4");
+    ctx->watcher().setEnabled(true);
+    ctx->watcher().Tick();
+    EXPECT_EQ(signedTimes("G3"), 1);
+    EXPECT_EQ(signedTimes("G4"), 1);
+    EXPECT_TRUE(fs::exists(dirs.in / "c3.kvr"));
+    EXPECT_TRUE(fs::exists(dirs.in / "d4.kvr"));
+    EXPECT_FALSE(ctx->watcher().enabled());
+    EXPECT_NE(prompter.texts().back().find((dirs.out / "G4.kvr").string()), std::string::npos) << prompter.texts().back();
+    EXPECT_EQ(ctx->watcher().queue(), (std::vector<std::string>{"c3.kvr", "d4.kvr"}));
+
+    // Once the way is clear both are answered from the record, never signed again.
+    fs::remove(dirs.out / "G4.kvr");
+    ctx->watcher().setEnabled(true);
+    ctx->watcher().Tick();
+    EXPECT_EQ(result("G3").size(), 3u);
+    EXPECT_EQ(result("G4").size(), 3u);
+    EXPECT_NE(result("G4")[0], "\r");
+    EXPECT_FALSE(fs::exists(dirs.in / "c3.kvr"));
+    EXPECT_FALSE(fs::exists(dirs.in / "d4.kvr"));
+    EXPECT_EQ(signedTimes("G3"), 1);
+    EXPECT_EQ(signedTimes("G4"), 1);
+}
+
 TEST_F(InboxTest, AnUnwritableOutputFolderStopsPollingAndKeepsTheFile) {
     start();
     fs::remove_all(dirs.out);

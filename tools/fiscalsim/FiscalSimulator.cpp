@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <condition_variable>
@@ -254,6 +255,8 @@ const std::map<std::string, bool>& reportNames() {
 // ---- the device ------------------------------------------------------------
 
 struct FiscalSimulator::Impl {
+    std::atomic<std::int64_t> answerNs{0};  // time spent answering, summed
+
     mutable std::mutex mu;  // everything below; held while a request is served
     Config cfg;
 
@@ -977,12 +980,14 @@ int FiscalSimulator::start(int port, const std::string& host) {
     server->new_task_queue = [] { return new httplib::ThreadPool(16); };
     Impl* impl = impl_.get();
     auto handler = [impl](const httplib::Request& req, httplib::Response& res) {
+        const auto t0 = std::chrono::steady_clock::now();
         try {
             impl->handle(req, res);
         } catch (const std::exception& e) {
             res.status = 500;
             res.set_content(messageBody(std::string("Internal error: ") + e.what()), kJson);
         }
+        impl->answerNs += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count();
     };
     server->Get(".*", handler);
     server->Post(".*", handler);
@@ -1104,6 +1109,8 @@ void FiscalSimulator::clearRequests() {
     std::lock_guard lock(impl_->mu);
     impl_->log.clear();
 }
+
+std::chrono::nanoseconds FiscalSimulator::answerTime() const { return std::chrono::nanoseconds(impl_->answerNs.load()); }
 
 int FiscalSimulator::timesSigned(const std::string& requestId) const {
     std::lock_guard lock(impl_->mu);

@@ -137,6 +137,9 @@ public:
     int timesSigned(const std::string& requestId) const;  // signing operations for that RequestId
     std::vector<SimInvoice> signedInvoices() const;       // in signing order
     std::int64_t balance() const;  // cash in the desk, value x 10,000
+    // The time spent answering requests (from a request read to its answer
+    // ready, delays of injected faults included), summed since the start.
+    std::chrono::nanoseconds answerTime() const;
 
 private:
     struct Impl;

@@ -36,6 +36,7 @@ AppContext::AppContext(std::string settingsPath, Prompter& p, std::string lockFo
     inpRoad_ = std::make_unique<reg::RegisterInpRoad>([this] { return db_.get(); }, settings.KasaBaf, invoice, *fisk_,
                                                       ledger_.get(), &watcher_->FiskIzKase);
     watcher_->inp = inpRoad_.get();
+    watcher_->ledger = ledger_.get();
     // The invoice last worked on is kept beside the settings file.
     invoice.setSaveFolder(std::filesystem::path(settings.path()).parent_path().string());
     invoice.onSaveError = [this](const std::string& m) { prompter.message(m, MsgKind::Error); };

@@ -118,6 +118,7 @@ std::string SaleDigest(const InvoiceModel& model) {
 RequestLedger::RequestLedger(std::string path) : path_(std::move(path)) {}
 
 RequestLedger::~RequestLedger() {
+    if (fd_ >= 0 && unsynced_) ::fdatasync(fd_);
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -190,9 +191,22 @@ void RequestLedger::append(const std::string& reqId, const LedgerEntry& e, bool 
         do n = ::write(fd_, line.data(), line.size());
         while (n < 0 && errno == EINTR);
         if (n != static_cast<ssize_t>(line.size())) throw fail();
-        if (sync && ::fdatasync(fd_) != 0) throw fail();
+        if (sync && defer_) unsynced_ = true;
+        else if (sync && ::fdatasync(fd_) != 0) throw fail();
     }
     entries_[reqId] = e;
+}
+
+void RequestLedger::deferSyncs(bool on) {
+    if (!on) Sync();
+    defer_ = on;
+}
+
+void RequestLedger::Sync() {
+    if (!unsynced_) return;
+    if (::fdatasync(fd_) != 0)
+        throw LedgerError("Cannot write the request record '" + path_ + "': " + std::strerror(errno));
+    unsynced_ = false;
 }
 
 void RequestLedger::recordSent(const std::string& reqId, const std::string& digest) {

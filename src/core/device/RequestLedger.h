@@ -73,6 +73,14 @@ public:
                       const std::string& time, const std::string& url);
     void recordRefused(const std::string& reqId, const std::string& digest);
 
+    // While deferring, Signed and Refused lines are written but not forced
+    // to disk until Sync(): a caller that answers several invoices together
+    // syncs once before any of their input files is deleted. Switching
+    // deferral off syncs what is outstanding.
+    void deferSyncs(bool on);
+    // Forces the lines written so far to disk. Throws LedgerError.
+    void Sync();
+
     std::size_t size() const { return entries_.size(); }
 
 private:
@@ -84,6 +92,8 @@ private:
     int fd_ = -1;
     std::int64_t readOffset_ = 0;
     std::string partial_;  // a line whose end has not been read yet
+    bool defer_ = false;
+    bool unsynced_ = false;  // lines written while deferring
     std::unordered_map<std::string, LedgerEntry> entries_;
 };
 

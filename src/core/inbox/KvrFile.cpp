@@ -1,13 +1,8 @@
 #include "inbox/KvrFile.h"
 
-#include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <map>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "device/InvoiceModel.h"
 #include "inbox/CodePage.h"
@@ -109,8 +104,6 @@ void FillRecord(MemTable& table, const std::vector<const KeyedLine*>& lines, cha
         throw;
     }
 }
-
-std::atomic<unsigned> g_tempCounter{0};
 
 }  // namespace
 
@@ -252,54 +245,6 @@ std::string ResultFileText(const device::InvoiceModel& model, const std::string&
     }
     line(fiskGreska);
     return out;
-}
-
-void WriteResultFile(const std::string& outputFolder, const std::string& fileName, const std::string& text,
-                     const std::string& codePage) {
-    std::string folder = outputFolder;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    const std::string path = folder + "/" + fileName;
-    auto fail = [&path](const std::string& why) -> ResultWriteError {
-        return ResultWriteError("Cannot write result file '" + path + "': " + why, path);
-    };
-    // The name comes from the invoice's request id, that is from the producer's file.
-    if (fileName.empty() || fileName == "." || fileName == ".." ||
-        fileName.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
-        throw fail("not a plain file name");
-    if (outputFolder.empty()) throw fail("the output folder is not set");
-
-    std::string bytes;
-    try {
-        bytes = EncodeText(text, codePage);
-    } catch (const CodePageError& e) {
-        throw fail(e.what());
-    }
-
-    const std::string tmp = folder + "/." + fileName + "." + std::to_string(::getpid()) + "." +
-                            std::to_string(g_tempCounter++) + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) throw fail(std::strerror(errno));
-    auto abandon = [&](int err, int openFd) {
-        if (openFd >= 0) ::close(openFd);
-        ::unlink(tmp.c_str());
-        return fail(std::strerror(err));
-    };
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw abandon(n < 0 ? errno : EIO, fd);
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) throw abandon(errno, fd);
-    if (::close(fd) != 0) throw abandon(errno, -1);
-    if (::rename(tmp.c_str(), path.c_str()) != 0) throw abandon(errno, -1);
-
-    // The rename itself is on disk only once the folder is.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) throw fail(std::string("folder not synced: ") + std::strerror(errno));
-    const int syncErr = ::fsync(dirFd) != 0 ? errno : 0;
-    ::close(dirFd);
-    if (syncErr != 0) throw fail(std::string("folder not synced: ") + std::strerror(syncErr));
 }
 
 }  // namespace kv::inbox

@@ -11,8 +11,10 @@
 
 #include "device/Fiscalizer.h"
 #include "device/InvoiceModel.h"
+#include "device/RequestLedger.h"
 #include "inbox/FileReady.h"
 #include "inbox/KvrFile.h"
+#include "inbox/ResultGroup.h"
 #include "platform/Platform.h"
 #include "util/Prompter.h"
 #include "util/SafeText.h"
@@ -91,6 +93,8 @@ Watcher::Watcher(device::InvoiceModel& model, device::Fiscalizer& fisk, std::fun
       inputFile_(MakeInputFileTable()) {
     inputFile_.open();
 }
+
+Watcher::~Watcher() = default;
 
 void Watcher::log(const std::string& line) const {
     // File names and device texts come from outside: one line, no control characters.
@@ -240,9 +244,35 @@ void Watcher::poll(const WatcherSettings& s) {
 }
 
 void Watcher::processQueue() {
+    // Answers are grouped for this tick; the record's syncs go with the group.
+    grouping_ = true;
+    if (ledger) ledger->deferSyncs(true);
+    struct EndGroup {
+        Watcher& w;
+        ~EndGroup() {
+            w.grouping_ = false;
+            // Left by an exception: those input files stay and are asked about again.
+            for (const auto& a : w.answered_) w.leftovers_.insert(a.input);
+            w.answered_.clear();
+            w.group_.reset();
+            try {
+                if (w.ledger) w.ledger->deferSyncs(false);
+            } catch (const std::exception& e) {
+                w.log(e.what());
+            }
+        }
+    } endGroup{*this};
+    takeQueue();
+    commitResults();
+}
+
+void Watcher::takeQueue() {
     size_t deferred = 0;
     while (!queue_.empty() && enabled_) {
         if (shouldStop && shouldStop()) break;
+        if (group_ && (group_->size() >= kResultGroup ||
+                       std::chrono::steady_clock::now() - groupStart_ >= kGroupWait) && !commitResults())
+            break;
         std::string name = queue_.front();
         if (hold_ && hold_->name != name && std::find(queue_.begin(), queue_.end(), hold_->name) == queue_.end())
             hold_.reset();  // the held file left the queue
@@ -271,7 +301,12 @@ void Watcher::processQueue() {
         }
         deferred = 0;
         if (IsInp(name)) {
-            if (!processInp(name, r, bytes, error)) break;
+            // The register's road retires its own files: what is answered before it goes first.
+            if (!commitResults()) break;
+            if (ledger) ledger->deferSyncs(false);
+            const bool go = processInp(name, r, bytes, error);
+            if (ledger) ledger->deferSyncs(true);
+            if (!go) break;
             continue;
         }
         if (r == Readiness::Failed) bytes.clear();
@@ -289,13 +324,7 @@ void Watcher::processQueue() {
             // device may have signed it, so the next try asks it first.
             leftovers_.insert(name);
             loadedName_.clear();
-            if (skipBadFiles) {
-                holdBack(name, e.what());
-            } else {
-                log(name + ": " + e.what());
-                prompter_.message(e.what(), MsgKind::Error);
-                setEnabled(false);
-            }
+            failed(name, e.what());
             break;
         }
         if (fisk_.pending()) {
@@ -311,6 +340,64 @@ void Watcher::processQueue() {
         if (hold_ && hold_->name == name) hold_.reset();
         if (!fisk_.FiskGreska.empty()) break;
     }
+}
+
+void Watcher::failed(const std::string& name, const std::string& what) {
+    if (skipBadFiles) {
+        holdBack(name, what);
+    } else {
+        log(name + ": " + what);
+        prompter_.message(what, MsgKind::Error);
+        setEnabled(false);
+    }
+}
+
+bool Watcher::commitResults() {
+    if (!group_) return true;
+    std::vector<Answered> answered;
+    answered.swap(answered_);
+    try {
+        // The record first: an answer kept in it is never asked for again.
+        if (ledger) ledger->Sync();
+        group_->commit();
+        group_.reset();
+    } catch (const std::exception& e) {
+        group_.reset();
+        // Not one input file is deleted: each goes back to the head of the
+        // queue, in order, and the device is asked about it first.
+        std::vector<std::string> back;
+        for (const auto& a : answered) {
+            leftovers_.insert(a.input);
+            if (std::find(queue_.begin(), queue_.end(), a.input) == queue_.end()) back.push_back(a.input);
+        }
+        queue_.insert(queue_.begin(), back.begin(), back.end());
+        changed();
+        if (!answered.empty()) failed(answered.front().input, e.what());
+        return false;
+    }
+    bool ok = true;
+    for (const auto& a : answered) {
+        try {
+            retire(a.input);
+        } catch (const std::exception& e) {
+            if (ok) failed(a.input, e.what());
+            ok = false;
+            continue;
+        }
+        if (!a.line.empty()) log(a.line);
+    }
+    return ok;
+}
+
+void Watcher::retire(const std::string& inputName) {
+    const auto s = settings_();
+    fs::path input = fs::path(s.inputFolder) / inputName;
+    std::error_code ec;
+    if (!s.inputFolder.empty() && fs::exists(input, ec) && !fs::remove(input, ec) && ec) {
+        leftovers_.insert(inputName);
+        throw std::runtime_error("Cannot delete " + input.string() + ": " + ec.message());
+    }
+    removeFromQueue(inputName);
 }
 
 void Watcher::notLoaded(const std::string& name, const std::string& message) {
@@ -474,28 +561,43 @@ void Watcher::ResultStep() {
         !requestId.empty() && !device::RequestIdProblem(requestId) ? requestId + ".kvr" : loadedName_;
     if (resultName.empty()) return;
     std::error_code ec;
-    if (fisk_.FiskGreska == device::msg::kRequestIdReused && fs::exists(fs::path(s.outputFolder) / resultName, ec))
+    if (fisk_.FiskGreska == device::msg::kRequestIdReused &&
+        (fs::exists(fs::path(s.outputFolder) / resultName, ec) ||
+         (group_ && groupFolder_ == s.outputFolder && group_->holds(resultName))))
         // That result file answers the sale that owns the id: never replaced by this refusal.
         throw ResultWriteError("Cannot answer " + (fromFile ? loadedName_ : resultName) + ": its RequestId belongs to "
                                "another sale whose result file " + resultName + " has not been collected yet");
     std::string text = ResultFileText(model_, fisk_.FiskGreska, s.puniOdgovor, fisk_.MemoURL, platform::DecimalSeparator());
-    WriteResultFile(s.outputFolder, resultName, text, platform::FileCodePage());
 
-    // Retire the input file by the name it was read under, so that a file
-    // not named after its request id is not fiscalised a second time.
-    std::string inputName = fromFile ? loadedName_ : resultName;
-    fs::path input = fs::path(s.inputFolder) / inputName;
-    if (!s.inputFolder.empty() && fs::exists(input, ec) && !fs::remove(input, ec) && ec) {
-        loadedName_.clear();
-        leftovers_.insert(inputName);
-        throw std::runtime_error("Cannot delete " + input.string() + ": " + ec.message());
-    }
-    removeFromQueue(inputName);
+    // The input file is retired by the name it was read under, so that a
+    // file not named after its request id is not fiscalised a second time.
+    const std::string inputName = fromFile ? loadedName_ : resultName;
+    std::string line;
     if (fromFile) {
         std::string outcome = fisk_.FiskGreska.empty()
                                   ? "signed " + inv.field("PFRnumber").asString() + " " + inv.field("PFRvrijeme").asString()
                                   : fisk_.FiskGreska + (fisk_.requestIdProblem().empty() ? "" : " (" + fisk_.requestIdProblem() + ")");
-        log(inputName + ": " + outcome + " -> " + (fs::path(s.outputFolder) / resultName).string());
+        line = inputName + ": " + outcome + " -> " + (fs::path(s.outputFolder) / resultName).string();
+    }
+    if (grouping_) {
+        if (group_ && groupFolder_ != s.outputFolder) commitResults();
+        if (!group_) {
+            group_ = std::make_unique<ResultGroup>(s.outputFolder);
+            groupFolder_ = s.outputFolder;
+            groupStart_ = std::chrono::steady_clock::now();
+        }
+        group_->add(resultName, text, platform::FileCodePage());
+        answered_.push_back({inputName, line});
+        removeFromQueue(inputName);
+    } else {
+        WriteResultFile(s.outputFolder, resultName, text, platform::FileCodePage());
+        try {
+            retire(inputName);
+        } catch (...) {
+            loadedName_.clear();
+            throw;
+        }
+        if (!line.empty()) log(line);
     }
     loadedName_.clear();
     setEnabled(true);

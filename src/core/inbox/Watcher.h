@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -21,10 +22,13 @@ class Prompter;
 namespace device {
 class InvoiceModel;
 class Fiscalizer;
+class RequestLedger;
 }  // namespace device
 }  // namespace kv
 
 namespace kv::inbox {
+
+class ResultGroup;
 
 struct WatcherSettings {
     std::string inputFolder;
@@ -44,6 +48,7 @@ class Watcher {
 public:
     Watcher(device::InvoiceModel& model, device::Fiscalizer& fisk, std::function<WatcherSettings()> settings,
             Prompter& prompter);
+    ~Watcher();
 
     // Start-up: every ".kvr" already in the input folder is taken as possibly
     // sent before Kovira stopped; the device is asked about each one before
@@ -55,7 +60,11 @@ public:
     void Tick();
     // The load step on line 0 of the queue; true when a file was loaded.
     bool LoadNext();
-    // The result step, run by the fiscalisation run after the answer.
+    // The result step, run by the fiscalisation run after the answer: the
+    // result file is written and the input file retired. While a tick takes
+    // the queue, answers are kept together and made durable as a group (see
+    // kResultGroup) before their input files are deleted; a run started by
+    // hand is answered at once.
     void ResultStep();
 
     // "Start"/"Stop": ticks do nothing while stopped.
@@ -106,6 +115,15 @@ public:
     static bool IsInp(const std::string& name);
     // At most this many ".inp" files are taken together.
     static constexpr std::size_t kInpBatch = 32;
+    // A group of result files is made durable with one flush once it holds
+    // this many files, once its first answer has waited kGroupWait, or when
+    // the queue runs dry, whichever comes first.
+    static constexpr std::size_t kResultGroup = 32;
+    static constexpr std::chrono::milliseconds kGroupWait{15};
+
+    // The record of request ids; its lines for a group of answers are synced
+    // with the group. May stay null.
+    device::RequestLedger* ledger = nullptr;
 
 private:
     void poll(const WatcherSettings& s);
@@ -116,6 +134,16 @@ private:
     // Loads a file read already (nullptr: it could not be read, for the reason given).
     bool load(const std::string& name, const std::string* bytes, const std::string& readError);
     void processQueue();
+    void takeQueue();
+    // Makes the group's answers durable, then deletes their input files and
+    // logs their outcomes. False when that failed (it was reported; the
+    // input files stay, to be asked about again).
+    bool commitResults();
+    // Deletes an answered input file; throws when it stays.
+    void retire(const std::string& inputName);
+    // A file whose run or answer failed: held back (service) or polling
+    // stopped with the message (window).
+    void failed(const std::string& name, const std::string& what);
     // One ".inp" file through the register's road; false ends the run.
     bool processInp(const std::string& name, Readiness r, const std::string& bytes, const std::string& error);
     // A file that could not be taken: skipped until it changes (service) or
@@ -136,6 +164,17 @@ private:
     std::set<std::string> waiting_;                    // still being written, seen this tick
     std::string loadedName_;                           // bare name of the file in hand
     std::optional<Hold> hold_;
+    // Answers of this tick not yet durable: their result files wait in the
+    // group, their input files are still there.
+    struct Answered {
+        std::string input;
+        std::string line;  // logged once the input file is gone
+    };
+    bool grouping_ = false;
+    std::unique_ptr<ResultGroup> group_;
+    std::string groupFolder_;
+    std::chrono::steady_clock::time_point groupStart_;
+    std::vector<Answered> answered_;
     std::string lastTrouble_;                          // folder problem last reported
     bool enabled_ = false;
     bool busy_ = false;
