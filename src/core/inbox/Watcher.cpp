@@ -262,6 +262,10 @@ void Watcher::processQueue() {
             }
         }
     } endGroup{*this};
+    // The model's saved copy is written once, after the tick: every file
+    // taken stays in the input folder until its answer is on disk, so the
+    // copy of the last invoice is all that is worth keeping.
+    device::InvoiceModel::Batch saveOnce(model_);
     takeQueue();
     commitResults();
 }
@@ -310,8 +314,6 @@ void Watcher::takeQueue() {
             continue;
         }
         if (r == Readiness::Failed) bytes.clear();
-        // The model's saved copy is written once per file, after its run.
-        device::InvoiceModel::Batch batch(model_);
         if (!load(name, r == Readiness::Ready ? &bytes : nullptr, error)) {
             if (skipBadFiles && enabled_) continue;
             break;
