@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FiscalSimulator.h"
+#include "sim_support.h"
 #include "device/CurlTransport.h"
 #include "device/DeviceClient.h"
 #include "device/Fiscalizer.h"
@@ -29,13 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-sim::Config deviceConfig() {
-    sim::Config cfg;
-    cfg.token = "tok";
-    cfg.pinRequired = false;
-    cfg.renderImages = false;
-    return cfg;
-}
+using kv::test::QuietDevice;
 
 // Times every request the client sends, by its position in the run.
 class TimedTransport final : public HttpTransport {
@@ -57,7 +52,7 @@ private:
 };
 
 struct Bench {
-    sim::FiscalSimulator sim{deviceConfig()};
+    sim::FiscalSimulator sim{QuietDevice()};
     CurlTransport curl;
     TimedTransport transport{curl};
     DeviceSettings device;

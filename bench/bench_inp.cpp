@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "FiscalSimulator.h"
+#include "sim_support.h"
 #include "app/AppContext.h"
 #include "app/Service.h"
 #include "platform/Platform.h"
@@ -38,32 +39,20 @@ std::string InpText(int n) {
 }
 
 struct Setup {
-    fs::path root, in, out, stage;
+    kv::test::ScratchFolder dirs{"kv_bench_inp_"};
+    const fs::path &root = dirs.root, &in = dirs.in, &out = dirs.out, stage = root / "stage";
     kv::sim::FiscalSimulator sim;
     int port = 0;
     Setup() {
         kv::platform::SetDecimalSeparator(',');
-        kv::sim::Config cfg;
-        cfg.token = "tok";
-        cfg.pinRequired = false;
-        cfg.renderImages = false;
-        sim.setConfig(cfg);
-        port = sim.start(0);
-        root = fs::temp_directory_path() / ("kv_bench_inp_" + std::to_string(::getpid()));
-        fs::remove_all(root);
-        in = root / "ulaz";
-        out = root / "izlaz";
-        stage = root / "stage";
-        for (const auto& d : {in, out, stage}) fs::create_directories(d);
-        std::ofstream(root / "kovira.ini") << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port
-                                           << "\nToken=tok\nPIN=1234\nRenderPrint=0\nInputFolder=" << in.string()
-                                           << "\nOutputFolder=" << out.string() << "\nScanTime=500\n";
+        port = kv::test::StartSimulator(sim);
+        fs::create_directories(stage);
+        dirs.writeIni(kv::test::InboxSettings(port, in, out, 500));
         kv::reg::TDMGlavni db((root / kv::reg::kDatabaseName).string());
         kv::reg::LoadDemoData(db);
         for (int i = 0; i < kFiles; ++i)
             std::ofstream(stage / (std::to_string(100000 + i) + ".inp"), std::ios::binary) << InpText(i);
     }
-    ~Setup() { fs::remove_all(root); }
     int left() const {
         int n = 0;
         for (const auto& e : fs::directory_iterator(in)) n += e.path().extension() == ".inp";

@@ -32,34 +32,24 @@ private:
     std::abort();
 }
 
-// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
+// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values past
+// U+10FFFF). The oracle of the targets, so it is worked out apart from the
+// core's lead-byte table (util/Utf8): each sequence is decoded and its code
+// point checked, and a slip in either shows as a disagreement.
 inline bool IsUtf8(std::string_view s) {
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};  // by sequence length
     std::size_t i = 0;
     while (i < s.size()) {
         const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t len;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
+        const std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || s.size() - i < len) return false;
+        char32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if ((b & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (b & 0x3F);
         }
-        if (s.size() - i < len) return false;
-        const auto b1 = static_cast<unsigned char>(s[i + 1]);
-        if (b1 < lo || b1 > hi) return false;
-        for (std::size_t k = 2; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        if (cp < kSmallest[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
         i += len;
     }
     return true;

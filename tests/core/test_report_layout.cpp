@@ -7,6 +7,7 @@
 #include "device/JsonFlatten.h"
 #include "money_literal.h"
 #include "print/ReportLayout.h"
+#include "util/Utf8.h"
 
 using namespace kv;
 using namespace kv::device;
@@ -97,12 +98,6 @@ std::string ValueOf(const ReportLayout& l, const std::string& label) {
             if (r.cells.size() == 2 && r.cells[0].text == label) return r.cells[1].text;
     ADD_FAILURE() << "no row labelled " << label;
     return {};
-}
-
-std::size_t Chars(const std::string& s) {
-    std::size_t n = 0;
-    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-    return n;
 }
 
 }  // namespace
@@ -291,7 +286,7 @@ TEST(ReportLayout, MissingValuesPrintEmpty) {
     m.Invoice.field("invoiceType").setValue(Value(int64_t{0}));
     m.Invoice.post();
     const std::string name45 = "Чоколада са лешником и сувим грожђем, 100 гр.";
-    ASSERT_EQ(Chars(name45), 45u);
+    ASSERT_EQ(kv::Utf8Length(name45), 45u);
     Item(m, name45, "Ђ", 1_cur, 1_cur, 1_cur);
 
     QRPInvoice report;

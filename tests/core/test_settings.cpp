@@ -107,8 +107,6 @@ TEST_F(SettingsTest, ExistingFileKeepsOrderUnknownKeysAndCommentsAndGetsMissingK
 }
 
 TEST_F(SettingsTest, TextIsCutByCharactersNotBytes) {
-    EXPECT_EQ(kv::CutToChars("Šćčđž", 3), "Šćč");
-    EXPECT_EQ(kv::CutToChars("abc", 20), "abc");
     kv::AppSettings s(path.string(), prompter);
     s.StartUp();
     s.FillRecords(year_month_day{2026y, December, 11d});

@@ -63,6 +63,19 @@ TEST(UntrustedInput, LogLinesAreOneLineWithoutControlCharacters) {
     for (const auto& c : cases) EXPECT_EQ(LogSafe(c.in), c.out);
     const std::string cut = LogSafe(std::string(10, 'x') + "č", 11);
     EXPECT_EQ(cut, std::string(10, 'x') + "...") << "never half a character";
+    // Cut to the limit in whole characters and whole escapes: what fits stays.
+    const struct {
+        std::string in;
+        std::size_t max;
+        std::string out;
+    } cuts[] = {
+        {std::string(9, 'x') + "čy", 11, std::string(9, 'x') + "č..."},
+        {std::string(9, 'x') + "\n", 10, std::string(9, 'x') + "..."},
+        {"ab\x01", 5, "ab..."},
+        {"ab\x01", 6, "ab\\x01"},
+        {"😀😀", 7, "😀..."},
+    };
+    for (const auto& c : cuts) EXPECT_EQ(LogSafe(c.in, c.max), c.out) << c.in;
     EXPECT_EQ(LineSafe(std::string("N\0UM\x1b\r\n1", 8)), "N UM   1");
 }
 

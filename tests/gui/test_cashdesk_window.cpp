@@ -41,33 +41,11 @@ const char* const kRefund = R"({"invoiceRequest":{
   "invoiceNumber":"R-2","payment":[{"amount":"3.6","paymentType":"1"}],
   "items":[{"name":"Hljeb","quantity":"3","labels":["К"],"unitPrice":"1.2","totalAmount":"3.6"}]}})";
 
-// Listens on 127.0.0.<host>:port and never accepts: a host that holds the search.
-int HangingHost(int host, int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl((127u << 24) | static_cast<uint32_t>(host));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 }  // namespace
 
-class CashDeskWindowTest : public QObject {
+class CashDeskWindowTest : public QObject, kv::test::DeviceWindowFixture {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    kv::sim::FiscalSimulator sim;
-    kv::test::Window w;
-
-    template <class T = QWidget>
-    T* child(const char* name) {
-        return w.child<T>(name);
-    }
     std::string lastMessage() const {
         const auto& log = w.prompter->log();
         return log.empty() ? std::string() : log.back().text;
@@ -84,25 +62,14 @@ class CashDeskWindowTest : public QObject {
 private slots:
     void initTestCase() {
         kv::platform::SetDecimalSeparator(',');
-        kv::sim::Config cfg;
-        cfg.token = "tok";
-        cfg.pinRequired = false;
-        cfg.renderImages = false;
-        sim.setConfig(cfg);
-        const int port = sim.start(0);
-        std::ostringstream ini;
-        ini << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nToken=tok\nPIN=1234\n";
-        QVERIFY(w.start(dir, ini.str()));
+        QVERIFY(startWithDevice(kv::test::QuietDevice(), "Token=tok\nPIN=1234\n"));
         // Two invoices of today on the device: a sale and a refund.
         auto& c = w.ctx->client1();
         QVERIFY(c.CmdInvoice("{11111111-1111-1111-1111-111111111111}", kSale));
         QVERIFY(c.CmdInvoice("{22222222-2222-2222-2222-222222222222}", kRefund));
         QCOMPARE(sim.signedInvoices().size(), std::size_t{2});
     }
-    void cleanupTestCase() {
-        w.stop();
-        sim.stop();
-    }
+    void cleanupTestCase() { stopAll(); }
 
     void depositAndWithdrawal() {
         QTest::mouseClick(child<QToolButton>("ToolButton6"), Qt::LeftButton);
@@ -225,7 +192,7 @@ private slots:
         setPort(port);
 
         // A host at .5 holds the connection: the search waits there until cancelled.
-        const int hang = HangingHost(5, port);
+        const int hang = kv::test::SilentListener(5, port);
         QVERIFY(hang >= 0);
         const auto before = w.prompter->log().size();
         scan->setRequestTimeout(std::chrono::seconds(30));

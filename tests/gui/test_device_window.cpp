@@ -33,20 +33,9 @@ namespace {
 using kv::test::SaveShot;
 }  // namespace
 
-class DeviceWindowTest : public QObject {
+class DeviceWindowTest : public QObject, kv::test::DeviceWindowFixture {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    kv::sim::FiscalSimulator sim;
-    kv::test::Window w;
-    std::unique_ptr<kv::ScriptedPrompter>& prompter = w.prompter;
-    std::unique_ptr<kv::AppContext>& ctx = w.ctx;
-    std::unique_ptr<TGlavnaFisk>& win = w.win;
-
-    template <class T = QWidget>
-    T* child(const char* name) {
-        return w.child<T>(name);
-    }
 
     void type(const char* edit, const QString& text) {
         auto* e = child<QLineEdit>(edit);
@@ -70,18 +59,9 @@ private slots:
         cfg.token = "tok";
         cfg.pin = "1234";
         cfg.pinRequired = true;
-        sim.setConfig(cfg);
-        int port = sim.start(0);
-        QVERIFY(port > 0);
-        std::ostringstream ini;
-        ini << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nToken=tok\nPIN=1234\nRenderPrint=1\n"
-            << "[Kasa]\nAutoStart=1\n";
-        QVERIFY(w.start(dir, ini.str()));
+        QVERIFY(startWithDevice(cfg, "Token=tok\nPIN=1234\nRenderPrint=1\n[Kasa]\nAutoStart=1\n"));
     }
-    void cleanupTestCase() {
-        w.stop();
-        sim.stop();
-    }
+    void cleanupTestCase() { stopAll(); }
 
     void handTypedInvoiceIsSigned() {
         QTest::mouseClick(child<QToolButton>("TbPoslano"), Qt::LeftButton);

@@ -36,21 +36,11 @@ void Drop(const QString& folder, const QString& id) {
 }
 }  // namespace
 
-class InboxWindowTest : public QObject {
+class InboxWindowTest : public QObject, kv::test::DeviceWindowFixture {
     Q_OBJECT
 
-    QTemporaryDir dir;
     QString in, out;
-    kv::sim::FiscalSimulator sim;
-    kv::test::Window w;
-    std::unique_ptr<kv::ScriptedPrompter>& prompter = w.prompter;
-    std::unique_ptr<kv::AppContext>& ctx = w.ctx;
-    std::unique_ptr<TGlavnaFisk>& win = w.win;
 
-    template <class T = QWidget>
-    T* child(const char* name) {
-        return w.child<T>(name);
-    }
     QAbstractButton* timerItem(int i) { return win->findChild<QGroupBox*>("RGTimer")->findChildren<QAbstractButton*>()[i]; }
 
 private slots:
@@ -59,23 +49,16 @@ private slots:
         kv::sim::Config cfg;
         cfg.pinRequired = false;
         cfg.renderImages = false;
-        sim.setConfig(cfg);
-        int port = sim.start(0);
         in = dir.filePath("ulaz");
         out = dir.filePath("izlaz");
         QDir().mkpath(in);
         QDir().mkpath(out);
-        std::ostringstream ini;
-        ini << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nInputFolder=" << in.toStdString()
-            << "\nOutputFolder=" << out.toStdString() << "\nScanTime=50\nRenderPrint=0\n[Kasa]\nAutoStart=1\n";
-        QVERIFY(w.start(dir, ini.str()));
+        QVERIFY(startWithDevice(cfg, "InputFolder=" + in.toStdString() + "\nOutputFolder=" + out.toStdString() +
+                                         "\nScanTime=50\nRenderPrint=0\n[Kasa]\nAutoStart=1\n"));
         QTest::mouseClick(child<QToolButton>("TbSetup"), Qt::LeftButton);
         child<QTabWidget>("PgCtrSetup")->setCurrentWidget(child<QWidget>("TabSheet8"));
     }
-    void cleanupTestCase() {
-        w.stop();
-        sim.stop();
-    }
+    void cleanupTestCase() { stopAll(); }
 
     void pollingAnswersDroppedFiles() {
         QVERIFY(timerItem(0)->isChecked());

@@ -35,20 +35,9 @@ QByteArray Read(const QString& path) {
 }
 }  // namespace
 
-class PrintRoadTest : public QObject {
+class PrintRoadTest : public QObject, kv::test::DeviceWindowFixture {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    kv::sim::FiscalSimulator sim;
-    kv::test::Window w;
-    std::unique_ptr<kv::ScriptedPrompter>& prompter = w.prompter;
-    std::unique_ptr<kv::AppContext>& ctx = w.ctx;
-    std::unique_ptr<TGlavnaFisk>& win = w.win;
-
-    template <class T = QWidget>
-    T* child(const char* name) {
-        return w.child<T>(name);
-    }
 
     // A new invoice on "Zadnji račun", signed with the given receipt form.
     void signWith(int renderPrint, const QString& requestId) {
@@ -83,21 +72,14 @@ private slots:
     void initTestCase() {
         kv::sim::Config cfg;
         cfg.pinRequired = false;
-        sim.setConfig(cfg);
-        int port = sim.start(0);
-        std::ostringstream ini;
-        ini << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port << "\nPrintUredjaj=2\nPosPrinter=file:"
-            << dir.filePath("pos.bin").toStdString() << "\nEscInit=#27#64\nEscCir=2\nEscLat=1\nPOS5880=1\n"
-            << "PaperWidth=80\n[Kasa]\nAutoStart=1\n";
-        QVERIFY(w.start(dir, ini.str()));
+        QVERIFY(startWithDevice(cfg, "PrintUredjaj=2\nPosPrinter=file:" + dir.filePath("pos.bin").toStdString() +
+                                         "\nEscInit=#27#64\nEscCir=2\nEscLat=1\nPOS5880=1\nPaperWidth=80\n"
+                                         "[Kasa]\nAutoStart=1\n"));
         // Drawn receipts go to a PDF file instead of a physical printer.
         QPrinter& printer = kv::gui::ReceiptPrinter(*ctx);
         printer.setOutputFormat(QPrinter::PdfFormat);
     }
-    void cleanupTestCase() {
-        w.stop();
-        sim.stop();
-    }
+    void cleanupTestCase() { stopAll(); }
 
     void textReceiptGoesToTheFilePrinterByteForByte() {
         signWith(0, "{00000000-0000-4000-8000-000000000001}");

@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "gui_support.h"
 #include "util/ScriptedPrompter.h"
 #include "util/uProgress.h"
 
@@ -23,14 +24,7 @@ T* Part(QDialog* dlg, const char* name)
     return dlg ? dlg->findChild<T*>(QString::fromLatin1(name)) : nullptr;
 }
 
-void SaveShot(QWidget* w, const QString& name)
-{
-    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        dir = QDir::temp().filePath(QStringLiteral("kovira-screenshots"));
-    QDir().mkpath(dir);
-    QVERIFY(w->grab().save(QDir(dir).filePath(name + QStringLiteral(".png"))));
-}
+using kv::test::SaveShot;
 
 // Lets a closed dialog's deferred deletion happen.
 void FlushDeletes()

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "app/AppContext.h"
+#include "gui_support.h"
 #include "print/ReceiptImage.h"
 #include "print/uReceiptPrint.h"
 #include "util/ScriptedPrompter.h"
@@ -24,14 +25,10 @@ using namespace kv::gui;
 
 namespace {
 
-const char* kUrl = "https://suf.test/v/?vl=A1B2C3D4E5F6G7H8I9J0";
+using kv::test::RunTool;
+using kv::test::ShotDir;
 
-QString ShotDir()
-{
-    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
-    QDir().mkpath(dir);
-    return dir;
-}
+const char* kUrl = "https://suf.test/v/?vl=A1B2C3D4E5F6G7H8I9J0";
 
 // A receipt picture as the device might send it: 576 x 1200, transparent
 // paper, a frame, text lines, the QR code, and a black bar over its last 40
@@ -69,15 +66,6 @@ std::string Base64Png(const QImage& img)
     return bytes.toBase64().toStdString();
 }
 
-QString Run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(30000) || p.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 struct PdfFacts {
     int pages = 0;
     double widthPt = 0, heightPt = 0;  // of the first page
@@ -86,7 +74,7 @@ struct PdfFacts {
 PdfFacts Inspect(const QString& pdf)
 {
     PdfFacts f;
-    const QString info = Run("pdfinfo", {pdf});
+    const QString info = RunTool("pdfinfo", {pdf});
     auto m = QRegularExpression(R"(Pages:\s+(\d+))").match(info);
     if (m.hasMatch()) f.pages = m.captured(1).toInt();
     m = QRegularExpression(R"(Page size:\s+([\d.]+) x ([\d.]+) pts)").match(info);
@@ -106,7 +94,7 @@ QImage RenderPage(const QString& pdf, int page, int dpi, const QString& shotName
     const QString base = ShotDir() + "/" + shotName;
     QStringList args{"-r", QString::number(dpi), "-f", QString::number(page), "-l", QString::number(page)};
     if (heightMm > 0) args << "-y" << "0" << "-H" << QString::number(int(MmToPx(heightMm, dpi)));
-    Run("pdftoppm", args << "-png" << "-singlefile" << pdf << base);
+    RunTool("pdftoppm", args << "-png" << "-singlefile" << pdf << base);
     return QImage(base + ".png").convertToFormat(QImage::Format_Grayscale8);
 }
 
@@ -130,8 +118,9 @@ class ReceiptPrintTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-    std::unique_ptr<kv::ScriptedPrompter> prompter;
-    std::unique_ptr<kv::AppContext> ctx;
+    kv::test::Context c;
+    std::unique_ptr<kv::ScriptedPrompter>& prompter = c.prompter;
+    std::unique_ptr<kv::AppContext>& ctx = c.ctx;
     bool earlierHookRan = false;
 
     kv::SettingsRecord& bafer() { return ctx->settings.Bafer; }
@@ -164,13 +153,8 @@ private slots:
         if (QStandardPaths::findExecutable("pdfinfo").isEmpty() ||
             QStandardPaths::findExecutable("pdftoppm").isEmpty())
             QSKIP("poppler-utils (pdfinfo, pdftoppm) are needed to read the printed PDF files");
-        std::ofstream(dir.filePath("kovira.ini").toStdString())
-            << "[Global]\nPrintUredjaj=2\nRenderPrint=1\nPosPrinter=Kovira POS not installed\n"
-            << "A4Printer=Kovira A4 not installed\n";
-        prompter = std::make_unique<kv::ScriptedPrompter>();
-        ctx = std::make_unique<kv::AppContext>(dir.filePath("kovira.ini").toStdString(), *prompter,
-                                               dir.filePath("locks").toStdString());
-        QCOMPARE(ctx->Start(), kv::AppContext::StartResult::Ok);
+        QVERIFY(c.start(dir, "[Global]\nPrintUredjaj=2\nRenderPrint=1\nPosPrinter=Kovira POS not installed\n"
+                             "A4Printer=Kovira A4 not installed\n"));
         ctx->fisk().onAnswerStored = [this] { earlierHookRan = true; };
         InstallReceiptPrinting(*ctx, nullptr);
     }

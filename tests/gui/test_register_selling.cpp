@@ -30,18 +30,13 @@ class RegisterSellingTest : public QObject {
     void start() {
         kv::platform::SetDecimalSeparator(',');
         dir = std::make_unique<QTemporaryDir>();
-        kv::sim::Config cfg;
-        cfg.token = "tok";
-        cfg.pinRequired = false;
-        cfg.renderImages = false;
-        sim = std::make_unique<kv::sim::FiscalSimulator>(cfg);
+        sim = std::make_unique<kv::sim::FiscalSimulator>(QuietDevice());
         const int port = sim->start(0);
         {
             kv::reg::TDMGlavni db(dir->filePath("Kovira.sdb").toStdString());
             QVERIFY(kv::reg::LoadDemoData(db));
         }
-        std::string ini = "[Global]\nBaseURL=http://127.0.0.1\nPort=" + std::to_string(port) +
-                          "\nToken=tok\nPIN=1234\nPrintUredjaj=0\nRenderPrint=0\n"
+        std::string ini = DeviceSettings(port) + "Token=tok\nPIN=1234\nPrintUredjaj=0\nRenderPrint=0\n"
                           "[Kasa]\nAutoStart=1\nBarkod=1\nSifra=1\nNaziv=1\nFilterNaziv=1\nZalihe=1\nNacPl=0\n";
         QVERIFY(w.start(*dir, ini));
         w.win->activateWindow();

@@ -18,6 +18,7 @@
 
 #include "app/AppContext.h"
 #include "device/JsonFlatten.h"
+#include "gui_support.h"
 #include "platform/Platform.h"
 #include "print/ReceiptImage.h"
 #include "print/uReceiptPrint.h"
@@ -26,24 +27,10 @@
 
 namespace {
 
-QString ShotDir()
-{
-    QString dir = qEnvironmentVariable("KOVIRA_SCREENSHOT_DIR", QDir::tempPath() + "/kovira-screenshots");
-    QDir().mkpath(dir);
-    return dir;
-}
+using kv::test::RunTool;
+using kv::test::ShotDir;
 
-// Output of a poppler tool; empty when it failed.
-QString Run(const QString& tool, const QStringList& args)
-{
-    QProcess p;
-    p.start(tool, args);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-QString PdfText(const QString& pdf) { return Run("pdftotext", {"-layout", pdf, "-"}); }
+QString PdfText(const QString& pdf) { return RunTool("pdftotext", {"-layout", pdf, "-"}); }
 
 // The texts must appear in this order, each after the previous one.
 bool InOrder(const QString& text, const QStringList& parts, QString* missing)
@@ -75,8 +62,9 @@ class ReportPrintTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-    std::unique_ptr<kv::ScriptedPrompter> prompter;
-    std::unique_ptr<kv::AppContext> ctx;
+    kv::test::Context c;
+    std::unique_ptr<kv::ScriptedPrompter>& prompter = c.prompter;
+    std::unique_ptr<kv::AppContext>& ctx = c.ctx;
 
     // A receipt of `items` lines (the first two fixed, then fillers of 1,00),
     // cash 50 against the total; the answer's seller and counter, a URL for
@@ -137,13 +125,8 @@ private slots:
     void initTestCase()
     {
         kv::platform::SetDecimalSeparator(',');
-        std::ofstream(dir.filePath("kovira.ini").toStdString())
-            << "[Global]\nPaperWidth=80\nPaperLength=3276\nLeftMargin=2\nFontName=Arial Narrow\nFontSize=8\n"
-               "PosPrinter=Nema takvog\n";
-        prompter = std::make_unique<kv::ScriptedPrompter>();
-        ctx = std::make_unique<kv::AppContext>(dir.filePath("kovira.ini").toStdString(), *prompter,
-                                               dir.filePath("locks").toStdString());
-        QCOMPARE(ctx->Start(), kv::AppContext::StartResult::Ok);
+        QVERIFY(c.start(dir, "[Global]\nPaperWidth=80\nPaperLength=3276\nLeftMargin=2\nFontName=Arial Narrow\n"
+                             "FontSize=8\nPosPrinter=Nema takvog\n"));
         ctx->settings.FillRecords({});
         for (const char* tool : {"pdftotext", "pdfinfo", "pdftoppm"})
             QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(), "poppler-utils missing");
@@ -250,7 +233,7 @@ private slots:
         QVERIFY(QRegularExpression("^\\s*3,50\\s+2\\s+7,00\\s*$", QRegularExpression::MultilineOption).match(text).hasMatch());
 
         // One page of the roll as configured: 80 x 3276 mm (the PDF rounds to whole points).
-        const QString info = Run("pdfinfo", {path});
+        const QString info = RunTool("pdfinfo", {path});
         QVERIFY2(QRegularExpression("Page size:\\s+22[67](\\.\\d+)? x 928[67](\\.\\d+)? pts").match(info).hasMatch(), qPrintable(info));
         QVERIFY(info.contains(QRegularExpression("Pages:\\s+1\\n")));
 
@@ -260,7 +243,7 @@ private slots:
         const kv::print::ReportLayout layout = kv::gui::PrepareReport(*ctx, probe);
         const double px = 100.0 / 96;  // picture pixels per report pixel
         const QString png = ShotDir() + "/report_receipt";
-        Run("pdftoppm", {"-png", "-r", "100", "-singlefile", "-x", "0", "-y", "0", "-W", "315", "-H",
+        RunTool("pdftoppm", {"-png", "-r", "100", "-singlefile", "-x", "0", "-y", "0", "-W", "315", "-H",
                          QString::number(int(layout.height() * px) + 20), path, png});
         const QImage page(png + ".png");
         QVERIFY(!page.isNull());
@@ -307,7 +290,7 @@ private slots:
         invoice(0, 0, 40);
         const QString path = pdf("long");
         ctx->settings.Bafer.setInt("PaperLength", 3276);
-        const QString info = Run("pdfinfo", {path});
+        const QString info = RunTool("pdfinfo", {path});
         const auto pages = QRegularExpression("Pages:\\s+(\\d+)").match(info).captured(1).toInt();
         QVERIFY2(pages >= 3, qPrintable(info));
         const QString text = PdfText(path);

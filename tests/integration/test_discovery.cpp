@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FiscalSimulator.h"
+#include "sim_support.h"
 #include "device/Discovery.h"
 
 using namespace kv;
@@ -23,13 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-sim::Config DeviceConfig() {
-    sim::Config cfg;
-    cfg.token = "tok";
-    cfg.pinRequired = false;
-    cfg.renderImages = false;
-    return cfg;
-}
+using kv::test::QuietDevice;
+using kv::test::SilentListener;
 
 ScanSettings Loopback(int port) {
     ScanSettings s;
@@ -45,20 +41,6 @@ int CountAttention(const sim::FiscalSimulator& dev) {
     return n;
 }
 
-// A listening socket on 127.0.0.<host>:port that never accepts: connections
-// complete, answers never come.
-int Listener(int host, int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl((127u << 24) | static_cast<uint32_t>(host));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 int BoundPort(int fd) {
     sockaddr_in a{};
@@ -70,7 +52,7 @@ int BoundPort(int fd) {
 }  // namespace
 
 TEST(Discovery, TheFirstDeviceByAddressThatAnswersAttentionWins) {
-    sim::FiscalSimulator device(DeviceConfig()), later(DeviceConfig()), broken(DeviceConfig());
+    sim::FiscalSimulator device(QuietDevice()), later(QuietDevice()), broken(QuietDevice());
     const int port = device.start(0, "127.0.0.37");
     later.start(port, "127.0.0.200");
     broken.start(port, "127.0.0.20");
@@ -102,7 +84,7 @@ TEST(Discovery, TheFirstDeviceByAddressThatAnswersAttentionWins) {
 
 TEST(Discovery, NothingFoundAndNoNetwork) {
     // A device that refuses our token answers attention with 401: not ours to use.
-    sim::FiscalSimulator stranger(DeviceConfig());
+    sim::FiscalSimulator stranger(QuietDevice());
     const int port = stranger.start(0, "127.0.0.37");
     ScanSettings s = Loopback(port);
     s.token = "other";
@@ -122,9 +104,9 @@ TEST(Discovery, NothingFoundAndNoNetwork) {
 TEST(Discovery, CancelEndsTheSearchAtOnce) {
     // .5 accepts and never answers: the search waits on it (a device found
     // later at .37 is not yet the first by address) until cancelled.
-    sim::FiscalSimulator device(DeviceConfig());
+    sim::FiscalSimulator device(QuietDevice());
     const int port = device.start(0, "127.0.0.37");
-    const int hang = Listener(5, port);
+    const int hang = SilentListener(5, port);
     ASSERT_GE(hang, 0);
     ScanSettings s = Loopback(port);
     s.requestTimeout = 30s;
@@ -153,13 +135,13 @@ TEST(Discovery, CancelEndsTheSearchAtOnce) {
 
 TEST(Discovery, EveryAddressHoldingTheConnectionCostsOneTimeOutNotTwoHundredFiftySix) {
     // The slowest network there is: every address accepts and none answers.
-    int first = Listener(1, 0);
+    int first = SilentListener(1, 0);
     ASSERT_GE(first, 0);
     const int port = BoundPort(first);
     std::vector<int> fds{first};
     for (int host = 0; host < 256; ++host)
         if (host != 1)
-            if (int fd = Listener(host, port); fd >= 0) fds.push_back(fd);
+            if (int fd = SilentListener(host, port); fd >= 0) fds.push_back(fd);
     ScanSettings s = Loopback(port);
     std::atomic<bool> cancel{false};
     const auto t0 = Clock::now();

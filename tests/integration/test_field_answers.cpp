@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "FiscalSimulator.h"
+#include "sim_support.h"
 #include "app/AppContext.h"
 #include "app/Service.h"
 #include "inbox/CodePage.h"
@@ -23,10 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using kv::test::ReadAll;
 
 std::string Kvr(const std::string& requestId) {
     return "Invoice#0#invoiceType#0\r\nInvoice#0#transactionType#0\r\nInvoice#0#RequestId#" + requestId +
@@ -36,28 +34,12 @@ std::string Kvr(const std::string& requestId) {
 
 class FieldAnswers : public ::testing::Test {
 protected:
-    void SetUp() override {
-        kv::platform::SetDecimalSeparator(',');
-        root = fs::temp_directory_path() / ("kv_field_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root / "ulaz");
-        fs::create_directories(root / "izlaz");
-    }
-    void TearDown() override {
-        sim.stop();
-        fs::remove_all(root);
-    }
+    void SetUp() override { kv::platform::SetDecimalSeparator(','); }
+    void TearDown() override { sim.stop(); }
     // Runs the service until the result file of `id` is there; returns its log.
-    std::string serve(kv::sim::Config cfg, const std::string& id) {
-        cfg.token = "tok";
-        cfg.pinRequired = false;
-        cfg.renderImages = false;
-        sim.setConfig(cfg);
-        const int port = sim.start(0);
-        std::ofstream(root / "kovira.ini") << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port
-                                           << "\nToken=tok\nPIN=1234\nInputFolder=" << (root / "ulaz").string()
-                                           << "\nOutputFolder=" << (root / "izlaz").string() << "\nScanTime=50\n";
+    std::string serve(const kv::sim::Config& cfg, const std::string& id) {
+        const int port = kv::test::StartSimulator(sim, kv::test::QuietDevice(cfg));
+        dirs.writeIni(kv::test::InboxSettings(port, root / "ulaz", root / "izlaz", 50));
         std::ofstream(root / "ulaz" / (id + ".kvr"), std::ios::binary) << Kvr(id);
         kv::ScriptedPrompter prompter;
         kv::AppContext ctx((root / "kovira.ini").string(), prompter, (root / "locks").string());
@@ -73,7 +55,8 @@ protected:
         return out.str();
     }
 
-    fs::path root;
+    kv::test::ScratchFolder dirs{"kv_field_", ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const fs::path& root = dirs.root;
     kv::sim::FiscalSimulator sim;
 };
 

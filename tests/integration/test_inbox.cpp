@@ -18,6 +18,7 @@
 
 #include "FiscalSimulator.h"
 #include "service_process.h"
+#include "sim_support.h"
 #include "app/AppContext.h"
 #include "app/Service.h"
 #include "device/Fiscalizer.h"
@@ -31,10 +32,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using kv::test::ReadAll;
 
 // A keyed invoice file as a producer writes it (CR LF, decimal comma).
 std::string KvrText(const std::string& requestId, const std::string& name = "Kafa") {
@@ -64,35 +62,16 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
-struct Folders {
-    fs::path root, in, out;
-    Folders() {
-        root = fs::temp_directory_path() / ("kv_inbox_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        in = root / "ulaz";
-        out = root / "izlaz";
-        fs::create_directories(in);
-        fs::create_directories(out);
-    }
-    ~Folders() { fs::remove_all(root); }
-    void writeSettings(int port, int scanTime = 500) const {
-        std::ofstream(root / "kovira.ini") << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port
-                                           << "\nToken=tok\nPIN=1234\nRenderPrint=0\nInputFolder=" << in.string()
-                                           << "\nOutputFolder=" << out.string() << "\nScanTime=" << scanTime << "\n";
-    }
+struct Folders : kv::test::ScratchFolder {
+    Folders() : ScratchFolder("kv_inbox_", ::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
+    void writeSettings(int port, int scanTime = 500) const { writeIni(kv::test::InboxSettings(port, in, out, scanTime)); }
 };
 
 class InboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         kv::platform::SetDecimalSeparator(',');
-        kv::sim::Config cfg;
-        cfg.token = "tok";
-        cfg.pinRequired = false;
-        cfg.renderImages = false;
-        sim.setConfig(cfg);
-        port = sim.start(0);
+        port = kv::test::StartSimulator(sim);
         dirs.writeSettings(port);
     }
     void start() {
@@ -436,9 +415,8 @@ TEST_F(InboxTest, TheServiceAsksAboutALostAnswerUntilTheDeviceSaysAndNeverGuesse
 }
 
 TEST_F(InboxTest, TheServiceRefusesToStartOnFoldersThatCannotWork) {
-    std::ofstream(dirs.root / "kovira.ini") << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port
-                                            << "\nInputFolder=" << dirs.in.string() << "\nOutputFolder="
-                                            << dirs.in.string() << "\n";
+    dirs.writeIni(kv::test::DeviceSettings(port) + "InputFolder=" + dirs.in.string() +
+                  "\nOutputFolder=" + dirs.in.string() + "\n");
     Drop(dirs.in, "S1");
     std::ostringstream log;
     std::atomic<bool> stop{false};

@@ -18,6 +18,7 @@
 
 #include "FiscalSimulator.h"
 #include "service_process.h"
+#include "sim_support.h"
 #include "app/AppContext.h"
 #include "app/Service.h"
 #include "device/DeviceClient.h"
@@ -32,10 +33,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using kv::test::ReadAll;
 
 // A sale as another program writes it: CR LF, decimal point, a payment line.
 std::string InpText(int n) {
@@ -49,29 +47,12 @@ class InpRoadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         kv::platform::SetDecimalSeparator(',');
-        kv::sim::Config cfg;
-        cfg.token = "tok";
-        cfg.pinRequired = false;
-        cfg.renderImages = false;
-        sim.setConfig(cfg);
-        port = sim.start(0);
-        root = fs::temp_directory_path() / ("kv_inp_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        in = root / "ulaz";
-        out = root / "izlaz";
-        fs::create_directories(in);
-        fs::create_directories(out);
+        port = kv::test::StartSimulator(sim);
         writeSettings(500);
         kv::reg::TDMGlavni db((root / kv::reg::kDatabaseName).string());
         ASSERT_TRUE(kv::reg::LoadDemoData(db));
     }
-    void TearDown() override { fs::remove_all(root); }
-    void writeSettings(int scanTime) {
-        std::ofstream(root / "kovira.ini") << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port
-                                           << "\nToken=tok\nPIN=1234\nRenderPrint=0\nInputFolder=" << in.string()
-                                           << "\nOutputFolder=" << out.string() << "\nScanTime=" << scanTime << "\n";
-    }
+    void writeSettings(int scanTime) { dirs.writeIni(kv::test::InboxSettings(port, in, out, scanTime)); }
     std::unique_ptr<kv::AppContext> context(kv::ScriptedPrompter& p, const std::string& locks) {
         auto c = std::make_unique<kv::AppContext>((root / "kovira.ini").string(), p, (root / locks).string());
         EXPECT_EQ(c->Start(), kv::AppContext::StartResult::Ok);
@@ -104,7 +85,8 @@ protected:
 
     kv::sim::FiscalSimulator sim;
     int port = 0;
-    fs::path root, in, out;
+    kv::test::ScratchFolder dirs{"kv_inp_", ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    const fs::path &root = dirs.root, &in = dirs.in, &out = dirs.out;
 };
 
 }  // namespace

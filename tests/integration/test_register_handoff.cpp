@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "FiscalSimulator.h"
+#include "sim_support.h"
 #include "app/AppContext.h"
 #include "device/DeviceClient.h"
 #include "platform/Platform.h"
@@ -32,23 +33,10 @@ class HandOffTest : public ::testing::Test {
 protected:
     void SetUp() override {
         kv::platform::SetDecimalSeparator(',');
-        root = fs::temp_directory_path() / ("kv_handoff_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-        kv::sim::Config cfg;
-        cfg.token = "tok";
-        cfg.pinRequired = false;
-        cfg.renderImages = false;
-        sim.setConfig(cfg);
-        const int port = sim.start(0);
-        std::ofstream(root / "kovira.ini") << "[Global]\nBaseURL=http://127.0.0.1\nPort=" << port
-                                           << "\nToken=tok\nPIN=1234\nRenderPrint=0\nPrintUredjaj=0\n";
+        const int port = kv::test::StartSimulator(sim);
+        dirs.writeIni(kv::test::DeviceSettings(port) + "Token=tok\nPIN=1234\nRenderPrint=0\nPrintUredjaj=0\n");
     }
-    void TearDown() override {
-        stop();
-        fs::remove_all(root);
-    }
+    void TearDown() override { stop(); }
     void start() {
         ctx = std::make_unique<kv::AppContext>((root / "kovira.ini").string(), prompter, (root / "locks").string());
         ASSERT_EQ(ctx->Start(), kv::AppContext::StartResult::Ok);
@@ -94,7 +82,9 @@ protected:
         return {};
     }
 
-    fs::path root;
+    kv::test::ScratchFolder dirs{"kv_handoff_", ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+                                 false};
+    const fs::path& root = dirs.root;
     kv::sim::FiscalSimulator sim;
     kv::ScriptedPrompter prompter{true};
     std::unique_ptr<kv::AppContext> ctx;

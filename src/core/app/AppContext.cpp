@@ -8,6 +8,7 @@
 #include "register/Login.h"
 #include "register/uDMGlavni.h"
 #include "util/Prompter.h"
+#include "util/Utf8.h"
 
 namespace kv {
 
@@ -68,7 +69,7 @@ device::RunSettings AppContext::runSettings() const {
 
 std::string AppContext::inputFolderRead() const {
     for (const auto& d : GlobalSettingDefs())
-        if (std::string(d.key) == "InputFolder") return CutToChars(settings.readValue("Global", d), d.size);
+        if (std::string(d.key) == "InputFolder") return FirstChars(settings.readValue("Global", d), static_cast<std::size_t>(d.size));
     return {};
 }
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "util/Prompter.h"
+#include "util/Utf8.h"
 
 namespace kv {
 
@@ -134,19 +135,6 @@ std::chrono::year_month_day Today() {
 const std::vector<SettingDef>& GlobalSettingDefs() { return kGlobal; }
 const std::vector<SettingDef>& KasaSettingDefs() { return kKasa; }
 
-std::string CutToChars(const std::string& text, int chars) {
-    if (chars <= 0) return text;
-    size_t count = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        // Count lead bytes only; continuation bytes (10xxxxxx) belong to the character before.
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (count == static_cast<size_t>(chars)) return text.substr(0, i);
-            ++count;
-        }
-    }
-    return text;
-}
-
 std::optional<int64_t> ParseIniInteger(const std::string& text) {
     size_t b = text.find_first_not_of(" \t");
     if (b == std::string::npos) return std::nullopt;
@@ -233,7 +221,8 @@ void SettingsRecord::setInt(const std::string& field, std::optional<int64_t> val
 
 void SettingsRecord::setText(const std::string& field, const std::string& value) {
     size_t i = index(field);
-    std::string cut = CutToChars(value, defs_[i].size);
+    const int size = defs_[i].size;  // 0: a field of no set size (the date)
+    std::string cut = size > 0 ? FirstChars(value, static_cast<size_t>(size)) : value;
     if (values_[i].s == cut) return;
     edit();
     values_[i].s = std::move(cut);

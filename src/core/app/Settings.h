@@ -31,9 +31,6 @@ struct SettingDef {
 const std::vector<SettingDef>& GlobalSettingDefs();
 const std::vector<SettingDef>& KasaSettingDefs();
 
-// Cuts UTF-8 text to at most `chars` characters, never inside a character.
-std::string CutToChars(const std::string& text, int chars);
-
 // A one-row record of settings with the edit / post / cancel cycle of a dataset.
 class SettingsRecord : public EditableDataset {
 public:

@@ -7,6 +7,7 @@
 #include "device/DeviceClient.h"
 #include "device/Fiscalizer.h"
 #include "util/SafeText.h"
+#include "util/Utf8.h"
 
 namespace kv::device {
 
@@ -23,9 +24,7 @@ std::string Trim(std::string_view s) {
 std::string OneLine(std::string_view text) {
     std::string s = Trim(LineSafe(text));
     if (s.size() <= kMaxDeviceWords) return s;
-    std::size_t cut = kMaxDeviceWords;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
-    return s.substr(0, cut) + "...";
+    return CutToBytes(s, kMaxDeviceWords) + "...";
 }
 
 bool IsSuccessText(const std::string& messages) {

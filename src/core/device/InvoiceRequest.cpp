@@ -6,17 +6,11 @@
 
 #include "device/InvoiceModel.h"
 #include "util/Currency.h"
+#include "util/Utf8.h"
 
 namespace kv::device {
 
 namespace {
-
-size_t Utf8Length(const std::string& s) {
-    size_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
 
 std::string IntText(const ConstField& f) { return f.isNull() ? std::string() : std::to_string(f.asInteger()); }
 

@@ -7,6 +7,8 @@
 #include <iconv.h>
 #include <strings.h>
 
+#include "util/Utf8.h"
+
 namespace kv::inbox {
 
 namespace {
@@ -25,33 +27,6 @@ public:
 private:
     iconv_t cd_;
 };
-
-// Length of the well-formed UTF-8 sequence at the start of `s`, 0 when there is none.
-std::size_t Utf8SequenceLength(std::string_view s) {
-    if (s.empty()) return 0;
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char c = b(0);
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0) lo = 0xA0;  // no overlong forms
-        if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (s.size() < len || b(1) < lo || b(1) > hi) return 0;
-    for (std::size_t i = 2; i < len; ++i)
-        if ((b(i) & 0xC0) != 0x80) return 0;
-    return len;
-}
 
 bool IsUtf8Name(const std::string& name) {
     return strcasecmp(name.c_str(), "UTF-8") == 0 || strcasecmp(name.c_str(), "UTF8") == 0;

@@ -7,6 +7,7 @@
 #include "device/InvoiceModel.h"
 #include "inbox/CodePage.h"
 #include "util/SafeText.h"
+#include "util/Utf8.h"
 
 namespace kv::inbox {
 
@@ -22,9 +23,7 @@ struct KeyedLine {
 std::string Shown(const std::string& v) {
     constexpr std::size_t kMax = 60;
     if (v.size() <= kMax) return "'" + v + "'";
-    std::size_t cut = kMax;
-    while (cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80) --cut;
-    return "'" + v.substr(0, cut) + "...'";
+    return "'" + CutToBytes(v, kMax) + "...'";
 }
 
 [[noreturn]] void Fail(const KeyedLine& l, const std::string& what) {

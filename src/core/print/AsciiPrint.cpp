@@ -9,53 +9,11 @@
 #include <utility>
 
 #include "inbox/CodePage.h"
+#include "util/Utf8.h"
 
 namespace kv::print {
 
 namespace {
-
-constexpr char32_t kInvalid = 0xFFFFFFFF;
-
-// The next character of UTF-8 text; a byte that starts no well-formed
-// sequence is one invalid character of its own.
-char32_t NextChar(std::string_view s, std::size_t& i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    if (c < 0x80) {
-        ++i;
-        return c;
-    }
-    std::size_t len;
-    char32_t cp;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3, cp = c & 0x0F;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4, cp = c & 0x07;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        ++i;
-        return kInvalid;
-    }
-    if (s.size() - i < len || b(i + 1) < lo || b(i + 1) > hi) {
-        ++i;
-        return kInvalid;
-    }
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return kInvalid;
-        }
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    i += len;
-    return cp;
-}
 
 std::u32string Chars(std::string_view utf8) {
     std::u32string out;
@@ -138,7 +96,7 @@ const std::unordered_map<char32_t, uint8_t>& AnsiUpperHalf(const std::string& co
     for (int b = 0x80; b <= 0xFF; ++b) {
         const std::string ch = inbox::DecodeText(std::string(1, static_cast<char>(b)), codePage);
         const std::u32string cps = Chars(ch);
-        if (cps.size() == 1 && cps[0] != 0xFFFD && cps[0] != kInvalid) m.emplace(cps[0], static_cast<uint8_t>(b));
+        if (cps.size() == 1 && cps[0] != 0xFFFD && cps[0] != kNotUtf8) m.emplace(cps[0], static_cast<uint8_t>(b));
     }
     return cache.emplace(codePage, std::move(m)).first->second;
 }

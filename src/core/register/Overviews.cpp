@@ -1,5 +1,7 @@
 #include "register/Overviews.h"
 
+#include "util/Utf8.h"
+
 namespace kv::reg {
 
 namespace {
@@ -69,8 +71,8 @@ StanjeZalihaResult StanjeZaliha(TDMGlavni& dm, const DateRange& range) {
         kLinesOfRange + " GROUP BY p.Artikl) m JOIN Artikl a ON a.Sifra = m.Artikl ORDER BY a.Sifra";
     Run(dm, "StanjeZaliha", sql, *b, std::nullopt, [&](SQLite::Statement& st) {
         StanjeZalihaRow r;
-        r.Sifra = CutText(Text(st, 0), 20);
-        r.Naziv = CutText(Text(st, 1), 50);
+        r.Sifra = FirstChars(Text(st, 0), 20);
+        r.Naziv = FirstChars(Text(st, 1), 50);
         r.Cijena = ReadDecimal(st, 2, 2).value_or(Currency());
         r.Ulaz = Currency::fromRaw(st.getColumn(3).getInt64());
         r.Izlaz = Currency::fromRaw(st.getColumn(4).getInt64());
@@ -105,7 +107,7 @@ std::vector<TKRow> TK(TDMGlavni& dm, const DateRange& range) {
             r.UI = st.getColumn(2).getInt();
         }
         if (!st.getColumn(3).isNull()) r.Broj = st.getColumn(3).getInt64();
-        if (!st.getColumn(4).isNull()) r.Opis = CutText(Text(st, 4), 250);
+        if (!st.getColumn(4).isNull()) r.Opis = FirstChars(Text(st, 4), 250);
         r.Zaduzenje = Cents(st.getColumn(5).getInt64());
         r.Razduzenje = Cents(st.getColumn(6).getInt64());
         out.push_back(std::move(r));
@@ -126,7 +128,7 @@ RekNacPlResult RekNacPl(TDMGlavni& dm, const DateRange& range, PrikaziRacune svi
     Run(dm, "RekNacPl", q, *b, static_cast<int>(svi), [&](SQLite::Statement& st) {
         RekNacPlRow r;
         r.NP = Text(st, 0);
-        r.Opis = CutText(Text(st, 1), 20);
+        r.Opis = FirstChars(Text(st, 1), 20);
         r.Iznos = Cents(st.getColumn(2).getInt64());
         out.Ukupno += r.Iznos;
         out.rows.push_back(std::move(r));
@@ -142,7 +144,7 @@ RekRadnikResult RekRadnik(TDMGlavni& dm, const DateRange& range, PrikaziRacune s
                             " GROUP BY d.Cashier ORDER BY d.Cashier";
     Run(dm, "RekRadnik", sql, *b, static_cast<int>(svi), [&](SQLite::Statement& st) {
         RekRadnikRow r;
-        r.Radnik = CutText(Text(st, 0), 20);
+        r.Radnik = FirstChars(Text(st, 0), 20);
         r.Iznos = Cents(st.getColumn(1).getInt64());
         out.Ukupno += r.Iznos;
         out.rows.push_back(std::move(r));
@@ -164,14 +166,14 @@ std::vector<PrometDetaljniRow> PrometDetaljni(TDMGlavni& dm, const DateRange& ra
         r.Datum = Text(st, 0);
         r.Broj = st.getColumn(1).getInt64();
         r.Stavka = st.getColumn(2).getInt64();
-        r.Radnik = CutText(Text(st, 3), 20);
-        r.Kupac = CutText(Text(st, 4), 30);
-        r.KupacOrgj = CutText(Text(st, 5), 30);
+        r.Radnik = FirstChars(Text(st, 3), 20);
+        r.Kupac = FirstChars(Text(st, 4), 30);
+        r.KupacOrgj = FirstChars(Text(st, 5), 30);
         r.NP = Text(st, 6);
-        r.PFRBROJ = CutText(Text(st, 7), 20);
-        r.Artikl = CutText(Text(st, 8), 20);
-        r.Barkod = CutText(Text(st, 9), 13);
-        r.Opis = CutText(Text(st, 10), 50);
+        r.PFRBROJ = FirstChars(Text(st, 7), 20);
+        r.Artikl = FirstChars(Text(st, 8), 20);
+        r.Barkod = FirstChars(Text(st, 9), 13);
+        r.Opis = FirstChars(Text(st, 10), 50);
         r.KolIzlaz = Currency::fromRaw(st.getColumn(11).getInt64());
         r.Cijena = ReadDecimal(st, 12, 2).value_or(Currency());
         r.Iznos = Cents(st.getColumn(13).getInt64());
@@ -205,16 +207,6 @@ std::string FormatKolicina(Currency v, char decimalSep) {
 std::string FormatDatum(const std::string& iso) {
     if (iso.size() < 10 || iso[4] != '-' || iso[7] != '-') return iso;
     return iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4);
-}
-
-std::string CutText(const std::string& s, size_t chars) {
-    size_t i = 0, n = 0;
-    while (i < s.size() && n < chars) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        i += b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
-        ++n;
-    }
-    return s.substr(0, std::min(i, s.size()));
 }
 
 }  // namespace kv::reg

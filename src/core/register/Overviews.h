@@ -94,7 +94,5 @@ std::string FormatIznos(Currency v, char decimalSep);
 std::string FormatKolicina(Currency v, char decimalSep);
 // "dd.mm.yyyy" of an ISO date; the text as it is when it is no date.
 std::string FormatDatum(const std::string& iso);
-// The first `chars` characters of UTF-8 text.
-std::string CutText(const std::string& utf8, size_t chars);
 
 }  // namespace kv::reg

@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 #include "register/Passwords.h"
+#include "util/Utf8.h"
 
 namespace kv::reg {
 
@@ -515,22 +516,12 @@ std::string FoldCase(const std::string& s) {
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) {
-        unsigned char b = s[i];
-        char32_t c;
-        int n;
-        if (b < 0x80) {
-            c = b, n = 1;
-        } else if ((b >> 5) == 6 && i + 1 < s.size()) {
-            c = ((b & 0x1F) << 6) | (s[i + 1] & 0x3F), n = 2;
-        } else if ((b >> 4) == 14 && i + 2 < s.size()) {
-            c = ((b & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F), n = 3;
-        } else {
-            out += static_cast<char>(b);  // anything else passes as it is
-            ++i;
-            continue;
-        }
-        Append(out, Lower(c));
-        i += n;
+        const size_t start = i;
+        const char32_t c = NextChar(s, i);
+        if (c == kNotUtf8)
+            out += s[start];  // a stray byte passes as it is
+        else
+            Append(out, Lower(c));
     }
     return out;
 }

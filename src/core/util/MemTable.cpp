@@ -6,6 +6,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "util/Utf8.h"
+
 namespace kv {
 
 namespace {
@@ -31,24 +33,6 @@ IntRange rangeOf(FieldType t) {
         case FieldType::Byte: return {0, 255};
         default: return {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()};
     }
-}
-
-bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// At most maxChars characters of UTF-8 text. The cut is made only in front of
-// a byte that starts a character, so a multi-byte sequence is kept whole or
-// dropped whole (stray bytes of invalid text count as one character each).
-std::string cutToChars(std::string s, std::size_t maxChars) {
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (isContinuationByte(s[i])) continue;
-        if (chars == maxChars) {
-            s.resize(i);
-            break;
-        }
-        ++chars;
-    }
-    return s;
 }
 
 std::string_view trim(std::string_view s) {
@@ -77,7 +61,7 @@ std::string doubleText(double d) {
 
 // A value as it may appear in an error message: bounded and whole characters.
 std::string describe(const Value& v) {
-    if (const auto* s = std::get_if<std::string>(&v)) return "'" + cutToChars(*s, 40) + "'";
+    if (const auto* s = std::get_if<std::string>(&v)) return "'" + FirstChars(*s, 40) + "'";
     if (std::holds_alternative<std::monostate>(v)) return "null";
     if (const auto* b = std::get_if<bool>(&v)) return *b ? "True" : "False";
     if (const auto* i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
@@ -228,7 +212,9 @@ Value convertIn(const FieldDef& def, const Value& v) {
             FieldDef asText = def;
             asText.type = FieldType::Unknown;  // dates: date only when the time is midnight
             std::string s = readString(asText, v);
-            if (isSizedText(def.type) && def.size > 0) s = cutToChars(std::move(s), static_cast<std::size_t>(def.size));
+            // No more bytes than the size: no more characters either, nothing to cut.
+            if (isSizedText(def.type) && def.size > 0 && s.size() > static_cast<std::size_t>(def.size))
+                s = FirstChars(s, static_cast<std::size_t>(def.size));
             return s;
         }
         case FieldStorage::Integer: {

@@ -6,24 +6,18 @@
 #include <string>
 #include <string_view>
 
+#include "util/Utf8.h"  // IsUtf8, FirstChars and the other character helpers
+
 namespace kv {
 
 // One log line: CR, LF and TAB written as \r, \n, \t, every other control
-// character (and DEL) as \xNN, a backslash doubled; cut to `maxBytes` on a
-// character boundary with "..." when longer.
+// character (and DEL) as \xNN, a backslash doubled; when longer than
+// `maxBytes`, the whole characters that fit and "...".
 std::string LogSafe(std::string_view text, std::size_t maxBytes = 2000);
 
 // A value for a line of a result file: control characters (CR and LF among
 // them) become blanks, so every value stays on its own line and no NUL or
 // escape sequence from a device reaches a producer.
 std::string LineSafe(std::string_view text);
-
-// Whether the bytes are well-formed UTF-8: no overlong forms, no surrogates,
-// nothing past U+10FFFF. NUL bytes are characters like any other.
-bool IsUtf8(std::string_view text);
-
-// The first `n` characters of UTF-8 text (a character is a lead byte and its
-// continuation bytes).
-std::string FirstChars(std::string_view text, std::size_t n);
 
 }  // namespace kv

@@ -18,7 +18,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
@@ -35,6 +34,7 @@
 #include "app/AppTexts.h"
 #include "inbox/FolderEvents.h"
 #include "util/DeviceWait.h"
+#include "util/FormBuilders.h"
 #include "app/RecordBinder.h"
 #include "app/uBlagajna.h"
 #include "app/uScanIP.h"
@@ -51,18 +51,6 @@ namespace {
 int g_trayOverride = -1;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-// A radio group: items in order, ids are the values stored.
-QButtonGroup* RadioGroup(QWidget* parent, QGroupBox* box, const QStringList& items, int columns = 1) {
-    auto* group = new QButtonGroup(parent);
-    auto* grid = new QGridLayout(box);
-    for (int i = 0; i < items.size(); ++i) {
-        auto* rb = new QRadioButton(items[i], box);
-        group->addButton(rb, i);
-        grid->addWidget(rb, i / columns, i % columns);
-    }
-    return group;
-}
 
 QLineEdit* Edit(QWidget* parent, const char* name) {
     auto* e = new QLineEdit(parent);
@@ -214,7 +202,7 @@ void TGlavnaFisk::buildSetupPage(QWidget* page) {
     connect(cancel, &QPushButton::clicked, this, [focusedDataset] { focusedDataset()->cancel(); });
     auto* timer = new QGroupBox("Start/Stop", page);
     timer->setObjectName("RGTimer");
-    RGTimer_ = RadioGroup(page, timer, {"Start", "Stop"}, 2);
+    RGTimer_ = RadioGroup(timer, InOrder({"Start", "Stop"}), {.columns = 2});
     RGTimer_->setObjectName("RGTimerGroup");
     top->addWidget(save);
     top->addWidget(cancel);
@@ -290,15 +278,10 @@ void TGlavnaFisk::buildDataPage(QWidget* page) {
     int row = 0;
     for (const auto& fd : fields) {
         grid->addWidget(new QLabel(fd.caption, box), row, 0);
-        auto* e = Edit(box, fd.name);
-        bafer_->bindLineEdit(e, fd.field);
-        grid->addWidget(e, row, 1);
-        if (fd.chooser) {
-            auto* b = new QToolButton(box);
-            b->setObjectName(fd.chooser);
-            b->setText("...");
-            grid->addWidget(b, row, 2);
-        }
+        const PathEdit p = fd.chooser ? PathEditWithChooser(box, fd.name, fd.chooser) : PathEdit{Edit(box, fd.name)};
+        bafer_->bindLineEdit(p.edit, fd.field);
+        grid->addWidget(p.edit, row, 1);
+        if (p.button) grid->addWidget(p.button, row, 2);
         ++row;
     }
     box->setMaximumWidth(720);
@@ -311,34 +294,29 @@ void TGlavnaFisk::buildPrinterPage(QWidget* page) {
     auto* left = new QVBoxLayout();
     auto* who = new QGroupBox("Štampa računa", page);
     who->setObjectName("RGPrintUredjaj");
-    auto* whoGroup = RadioGroup(page, who,
-                                {"0 - ne štampaj račun", "1 - štampa na uređaju", "2 - POS printer", "3 - A4 printer"});
+    auto* whoGroup = RadioGroup(who, InOrder({"0 - ne štampaj račun", "1 - štampa na uređaju", "2 - POS printer", "3 - A4 printer"}));
     bafer_->bindRadioGroup(whoGroup, "PrintUredjaj");
     left->addWidget(who);
 
     auto* tape = new QGroupBox("Širina trake", page);
     tape->setObjectName("RGPOS5880");
-    bafer_->bindRadioGroup(RadioGroup(page, tape, {"58mm", "80mm"}, 2), "POS-58-80");
+    bafer_->bindRadioGroup(RadioGroup(tape, InOrder({"58mm", "80mm"}), {.columns = 2}), "POS-58-80");
     left->addWidget(tape);
 
     auto* texts = new QGroupBox("Zaglavlje i podnožje", page);
     auto* tf = new QFormLayout(texts);
-    auto imageRow = [&](const char* name, const char* caption, const char* field, const char* button,
-                        void (TGlavnaFisk::*)()) {
+    auto imageRow = [&](const char* name, const char* caption, const char* field, const char* button) {
         auto* row = new QWidget(texts);
         auto* h = new QHBoxLayout(row);
         h->setContentsMargins(0, 0, 0, 0);
-        auto* e = Edit(row, name);
-        bafer_->bindLineEdit(e, field);
-        auto* b = new QToolButton(row);
-        b->setObjectName(button);
-        b->setText("...");
-        h->addWidget(e);
-        h->addWidget(b);
+        const PathEdit p = PathEditWithChooser(row, name, button);
+        bafer_->bindLineEdit(p.edit, field);
+        h->addWidget(p.edit);
+        h->addWidget(p.button);
         tf->addRow(caption, row);
     };
-    imageRow("DBHeaderImage", "HeaderImage", "HeaderImage", "Button10", nullptr);
-    imageRow("DBFooterImage", "FooterImage", "FooterImage", "Button11", nullptr);
+    imageRow("DBHeaderImage", "HeaderImage", "HeaderImage", "Button10");
+    imageRow("DBFooterImage", "FooterImage", "FooterImage", "Button11");
     for (auto [name, caption, field] : {std::tuple{"DBHeaderText", "Header text", "HeaderText"},
                                         std::tuple{"DBFooterText", "Footer text", "FooterText"}}) {
         auto* m = new QPlainTextEdit(texts);
@@ -370,18 +348,18 @@ void TGlavnaFisk::buildPrinterPage(QWidget* page) {
 
     auto* render = new QGroupBox("Način štampe na POS", GBSetupPOS_);
     render->setObjectName("RGRenderPrint");
-    bafer_->bindRadioGroup(RadioGroup(page, render, {"Tekst (ESC)", "Slika (PNG)", "Report"}, 3), "RenderPrint");
+    bafer_->bindRadioGroup(RadioGroup(render, InOrder({"Tekst (ESC)", "Slika (PNG)", "Report"}), {.columns = 3}), "RenderPrint");
     pos->addWidget(render, r++, 0, 1, 4);
 
     auto* conv = new QGroupBox("Konverzija teksta", GBSetupPOS_);
     conv->setObjectName("RGEscCir");
-    bafer_->bindRadioGroup(RadioGroup(page, conv, {"Bez konverzije", "CP852", "CP855", "YUSCII", "ASCII"}, 5),
+    bafer_->bindRadioGroup(RadioGroup(conv, InOrder({"Bez konverzije", "CP852", "CP855", "YUSCII", "ASCII"}), {.columns = 5}),
                            "EscCir");
     conversionGroup_ = conv;
     pos->addWidget(conv, r++, 0, 1, 4);
     auto* qr = new QGroupBox("Štampa QR koda", GBSetupPOS_);
     qr->setObjectName("RGEscLat");
-    bafer_->bindRadioGroup(RadioGroup(page, qr, {"Bez QR coda", "Esc/POS", "Image"}, 3), "EscLat");
+    bafer_->bindRadioGroup(RadioGroup(qr, InOrder({"Bez QR coda", "Esc/POS", "Image"}), {.columns = 3}), "EscLat");
     qrGroup_ = qr;
     pos->addWidget(qr, r++, 0, 1, 4);
 
@@ -562,7 +540,7 @@ void TGlavnaFisk::buildParametersPage(QWidget* page) {
     check("DBFilterNaziv", "Pretraga filter po nazivu i šifri", "FilterNaziv");
     auto* stock = new QGroupBox("Zalihe", box);
     stock->setObjectName("RGZalihe");
-    kasaBaf_->bindRadioGroup(RadioGroup(page, stock, {"Nema kontrole", "Informativno", "Kontrola zaliha"}, 3),
+    kasaBaf_->bindRadioGroup(RadioGroup(stock, InOrder({"Nema kontrole", "Informativno", "Kontrola zaliha"}), {.columns = 3}),
                              "Zalihe");
     form->addRow(stock);
     testRow("DBZoom", "Zoom", "Zoom", "Button4", &TGlavnaFisk::Button4Click);

@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTabWidget>
@@ -30,6 +29,7 @@
 #include "device/DeviceWords.h"
 #include "platform/Platform.h"
 #include "print/uReceiptPrint.h"
+#include "util/FormBuilders.h"
 #include "util/MemTableModel.h"
 #include "util/Prompter.h"
 #include "util/uKvUtils.h"
@@ -75,19 +75,9 @@ QTableView* Grid(QWidget* parent, const char* name) {
     return g;
 }
 
-QButtonGroup* Radios(QWidget* owner, QGroupBox* box, const std::vector<std::pair<int, const char*>>& items,
-                     int columns) {
-    auto* group = new QButtonGroup(owner);
-    auto* grid = new QGridLayout(box);
-    grid->setContentsMargins(6, 2, 6, 2);
-    int i = 0;
-    for (auto [id, caption] : items) {
-        auto* rb = new QRadioButton(QString::fromUtf8(caption), box);
-        group->addButton(rb, id);
-        grid->addWidget(rb, i / columns, i % columns);
-        ++i;
-    }
-    return group;
+// The device page's radio groups: the values the device knows, packed tight.
+QButtonGroup* Radios(QGroupBox* box, const std::vector<RadioChoice>& choices, int columns) {
+    return RadioGroup(box, choices, {.columns = columns, .margins = QMargins(6, 2, 6, 2)});
 }
 }  // namespace
 
@@ -182,7 +172,7 @@ void TGlavnaFisk::buildLastInvoicePage(QWidget* page) {
 
     auto* type = new QGroupBox("Invoice type", head);
     type->setObjectName("RGInvoiceType");
-    invoiceBinder_->bindRadioGroup(Radios(this, type,
+    invoiceBinder_->bindRadioGroup(Radios(type,
                                           {{0, "0 - Normal"}, {1, "1 - Proforma"}, {2, "2 - Copy"}, {3, "3 - Training"},
                                            {4, "4 - Advance"}, {8, "8 - Last"}, {9, "9 - Reprint"}},
                                           4),
@@ -190,7 +180,7 @@ void TGlavnaFisk::buildLastInvoicePage(QWidget* page) {
     form->addWidget(type, 1, 0, 1, 4);
     auto* trans = new QGroupBox("Transaction type", head);
     trans->setObjectName("RGTransactionType");
-    invoiceBinder_->bindRadioGroup(Radios(this, trans, {{0, "0 - Normal"}, {1, "1 - Refund"}}, 1), "transactionType");
+    invoiceBinder_->bindRadioGroup(Radios(trans, {{0, "0 - Normal"}, {1, "1 - Refund"}}, 1), "transactionType");
     form->addWidget(trans, 1, 4, 1, 2);
     for (const char* f : {"omitQRCodeGen", "omitTextualRepresentation"}) {
         auto* c = new QCheckBox(f, head);
@@ -231,7 +221,7 @@ void TGlavnaFisk::buildLastInvoicePage(QWidget* page) {
     auto* ptype = new QGroupBox("Payment type", page);
     ptype->setObjectName("RGPaymentType");
     MarkTable(ptype, model.Payment);
-    paymentBinder_->bindRadioGroup(Radios(this, ptype,
+    paymentBinder_->bindRadioGroup(Radios(ptype,
                                           {{0, "0 - Other"}, {1, "1 - Cash"}, {2, "2 - Card"}, {3, "3 - Check"},
                                            {4, "4 - Wire Transfer"}, {5, "5 - Voucher"}, {6, "6 - Mobile Money"}},
                                           2),

@@ -3,7 +3,6 @@
 // keyed file.
 #include <QAbstractButton>
 #include <QButtonGroup>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,6 +20,7 @@
 #include "app/uGlavnaFisk.h"
 #include "device/DeviceWords.h"
 #include "inbox/FolderEvents.h"
+#include "util/FormBuilders.h"
 #include "util/MemTableModel.h"
 #include "util/Prompter.h"
 
@@ -132,16 +132,9 @@ void TGlavnaFisk::RGTimerClick(int index) { ctx_.watcher().setEnabled(index == 0
 
 void TGlavnaFisk::BtPreuzmiPodatkeClick() { ctx_.watcher().LoadNext(); }
 
-void TGlavnaFisk::Button6Click() {
-    QString dir = QFileDialog::getExistingDirectory(this, "InputFolder",
-                                                    QString::fromStdString(ctx_.settings.Bafer.text("InputFolder")));
-    if (!dir.isEmpty()) ctx_.settings.Bafer.setText("InputFolder", dir.toStdString());  // saved with "Sačuvaj"
-}
+// The choice is saved with "Sačuvaj".
+void TGlavnaFisk::Button6Click() { ChoosePathInto(this, PathKind::Folder, ctx_.settings.Bafer, "InputFolder"); }
 
-void TGlavnaFisk::Button7Click() {
-    QString dir = QFileDialog::getExistingDirectory(this, "OutputFolder",
-                                                    QString::fromStdString(ctx_.settings.Bafer.text("OutputFolder")));
-    if (!dir.isEmpty()) ctx_.settings.Bafer.setText("OutputFolder", dir.toStdString());
-}
+void TGlavnaFisk::Button7Click() { ChoosePathInto(this, PathKind::Folder, ctx_.settings.Bafer, "OutputFolder"); }
 
 }  // namespace kv::gui

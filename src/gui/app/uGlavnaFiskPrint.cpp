@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -20,6 +19,7 @@
 #include "app/uGlavnaFisk.h"
 #include "print/ReceiptImage.h"
 #include "print/uReceiptPrint.h"
+#include "util/FormBuilders.h"
 #include "util/Prompter.h"
 
 namespace kv::gui {
@@ -123,16 +123,8 @@ void TGlavnaFisk::Button13Click() {
     MemoPrintSetup_->setPlainText(lines.join("\n"));
 }
 
-void TGlavnaFisk::Button10Click() {
-    QString path = QFileDialog::getOpenFileName(this, "HeaderImage",
-                                                QString::fromStdString(ctx_.settings.Bafer.text("HeaderImage")));
-    if (!path.isEmpty()) ctx_.settings.Bafer.setText("HeaderImage", path.toStdString());
-}
+void TGlavnaFisk::Button10Click() { ChoosePathInto(this, PathKind::File, ctx_.settings.Bafer, "HeaderImage"); }
 
-void TGlavnaFisk::Button11Click() {
-    QString path = QFileDialog::getOpenFileName(this, "FooterImage",
-                                                QString::fromStdString(ctx_.settings.Bafer.text("FooterImage")));
-    if (!path.isEmpty()) ctx_.settings.Bafer.setText("FooterImage", path.toStdString());
-}
+void TGlavnaFisk::Button11Click() { ChoosePathInto(this, PathKind::File, ctx_.settings.Bafer, "FooterImage"); }
 
 }  // namespace kv::gui

@@ -8,13 +8,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include "platform/Platform.h"
 #include "register/RowsModel.h"
+#include "util/FormBuilders.h"
 #include "util/Prompter.h"
 #include "util/uKvUtils.h"
 
@@ -64,15 +64,7 @@ TPregledi::TPregledi(kv::reg::TDMGlavni& dm, kv::Prompter& prompter, QWidget* pa
 
     auto* rg = new QGroupBox(QString::fromUtf8("Prikaži račune"), this);
     rg->setObjectName("RGPrikaziRacune");
-    auto* rl = new QHBoxLayout(rg);
-    RGPrikaziRacune_ = new QButtonGroup(rg);
-    int id = 0;
-    for (const char* caption : {"Sve", "Neprenesene"}) {
-        auto* b = new QRadioButton(caption, rg);
-        b->setObjectName(QString("RGPrikaziRacune") + caption);
-        RGPrikaziRacune_->addButton(b, id++);
-        rl->addWidget(b);
-    }
+    RGPrikaziRacune_ = RadioGroup(rg, InOrder({"Sve", "Neprenesene"}), {.columns = 2, .nameButtons = true});
     RGPrikaziRacune_->button(0)->setChecked(true);
     head->addWidget(rg);
     BtObradi_ = new QPushButton("Obradi", this);

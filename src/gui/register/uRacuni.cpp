@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -29,6 +28,7 @@
 #include "register/RegisterTexts.h"
 #include "register/uDMGlavni.h"
 #include "register/uLogin.h"
+#include "util/FormBuilders.h"
 #include "util/Prompter.h"
 #include "util/uProgress.h"
 
@@ -415,17 +415,10 @@ void TRacuni::buildHeader(QWidget* box) {
 
     auto* tip = new QGroupBox("Fiskalizacija", box);
     tip->setObjectName("RGTipRacuna");
-    auto* tg = new QGridLayout(tip);
-    tg->setContentsMargins(4, 2, 4, 2);
-    RGTipRacuna_ = new QButtonGroup(this);
-    int i = 0;
-    for (const auto& t : kv::reg::kInvoiceTypes) {
-        auto* rb = new QRadioButton(QString::fromUtf8(t.caption), tip);
-        rb->setFocusPolicy(Qt::NoFocus);
-        RGTipRacuna_->addButton(rb, t.type);
-        tg->addWidget(rb, i / 2, i % 2);
-        ++i;
-    }
+    std::vector<RadioChoice> types;
+    for (const auto& t : kv::reg::kInvoiceTypes) types.push_back({t.type, t.caption});
+    // Out of the tab order: Tab and Enter keep to the invoice fields.
+    RGTipRacuna_ = RadioGroup(tip, types, {.columns = 2, .margins = QMargins(4, 2, 4, 2), .focusable = false});
     RGTipRacuna_->button(0)->setChecked(true);
     connect(RGTipRacuna_, &QButtonGroup::idClicked, this, [this](int id) {
         if (entry_) entry_->tipRacuna = id;
