@@ -174,7 +174,7 @@ void PrintTextReceipt(kv::AppContext& ctx)
 {
     auto& fisk = ctx.fisk();
     std::string title;
-    if (auto drawn = kv::print::SendTextReceipt(ctx.settings.Bafer, fisk.MemoJournal, fisk.MemoURL, InvoiceNumber(ctx),
+    if (auto drawn = kv::print::SendTextReceipt(ctx.settings.Bafer, fisk.answer().journal, fisk.answer().verificationUrl, InvoiceNumber(ctx),
                                                 &title))
         DrawTextReceipt(ctx, *drawn, title);
 }
@@ -328,14 +328,14 @@ void InstallReceiptPrinting(kv::AppContext& ctx, QWidget* parent)
     auto previousStored = fisk.onAnswerStored;
     fisk.onAnswerStored = [&ctx, previousStored] {
         // First the URL, then the picture; both before whatever shows them.
-        StrToQRCode(ctx, ctx.fisk().MemoURL);
+        StrToQRCode(ctx, ctx.fisk().answer().verificationUrl);
         // The picture is this answer's or none (an answer recovered by its
         // request id has none): the previous sale's picture is never this
         // sale's receipt.
         auto& st = ReceiptPrinting(ctx);
         st.picture = QImage();
         st.PngImage = {};
-        StrToPngImage(ctx, ctx.fisk().MemoPng);
+        StrToPngImage(ctx, ctx.fisk().answer().receiptPngBase64);
         if (previousStored) previousStored();
     };
     QPointer<QWidget> owner(parent);
