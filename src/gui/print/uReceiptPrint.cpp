@@ -112,9 +112,9 @@ void PaintTextReceipt(QPainter& painter, QPaintDevice& device, const kv::print::
 // system's default printer.
 void DrawTextReceipt(kv::AppContext& ctx, const kv::print::DrawnReceipt& receipt, const std::string& jobTitle)
 {
-    const std::string target = ctx.settings.Bafer.text("PosPrinter");
+    const auto target = kv::print::ParsePrinterTarget(ctx.settings.Bafer.text("PosPrinter"));
     QPrinter printer(QPrinter::HighResolution);
-    if (SelectPrinter(printer, target)) {
+    if (target.kind == kv::print::PrinterTarget::Kind::Cups && SelectPrinter(printer, target.queue)) {
         printer.setDocName(Q(jobTitle));
         QPainter painter;
         if (!painter.begin(&printer))
