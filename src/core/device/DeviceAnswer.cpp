@@ -1,31 +1,22 @@
 #include "device/DeviceAnswer.h"
 
-#include <cctype>
 #include <string_view>
 
 namespace kv::device {
 
 namespace {
 
-// ASCII letters compared without case, as FlatJson::value compares names.
-bool StartsWithNoCase(std::string_view text, std::string_view head) {
-    if (text.size() < head.size()) return false;
-    for (std::size_t i = 0; i < head.size(); ++i) {
-        const auto a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(head[i]);
-        if (a < 128 && b < 128 ? std::tolower(a) != std::tolower(b) : a != b) return false;
-    }
-    return true;
+bool StartsWithName(std::string_view text, std::string_view head) {
+    return text.size() >= head.size() && SameName(text.substr(0, head.size()), head);
 }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
 
 // The member of a tax item a flattened name "<items>[i].member" sets, or null.
 std::string* TaxMember(AnswerTaxItem& item, std::string_view member) {
-    if (EqualsNoCase(member, "label")) return &item.label;
-    if (EqualsNoCase(member, "categoryName")) return &item.categoryName;
-    if (EqualsNoCase(member, "categoryType")) return &item.categoryType;
-    if (EqualsNoCase(member, "rate")) return &item.rate;
-    if (EqualsNoCase(member, "amount")) return &item.amount;
+    if (SameName(member, "label")) return &item.label;
+    if (SameName(member, "categoryName")) return &item.categoryName;
+    if (SameName(member, "categoryType")) return &item.categoryType;
+    if (SameName(member, "rate")) return &item.rate;
+    if (SameName(member, "amount")) return &item.amount;
     return nullptr;
 }
 
@@ -36,7 +27,7 @@ std::vector<AnswerTaxItem> TaxItems(const FlatJson& answer, const std::string& p
     std::vector<AnswerTaxItem> items;
     std::string_view lastIndex;
     for (const auto& [name, value] : answer.lines) {
-        if (!StartsWithNoCase(name, head)) continue;
+        if (!StartsWithName(name, head)) continue;
         std::string_view rest = std::string_view(name).substr(head.size());
         const auto close = rest.find(']');
         if (close == std::string_view::npos || close == 0 || close + 1 >= rest.size() || rest[close + 1] != '.')
