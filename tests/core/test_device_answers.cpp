@@ -1,7 +1,8 @@
-// Answers from devices in the field: a signed invoice reported in Latin
-// script, and the device's own reason when it refuses.
+// Answers from devices in the field: what a signed answer carries, a signed
+// invoice reported in Latin script, and the device's own reason when it refuses.
 #include <gtest/gtest.h>
 
+#include "device/DeviceAnswer.h"
 #include "device/DeviceClient.h"
 #include "device/DeviceWords.h"
 #include "device/Fiscalizer.h"
@@ -136,4 +137,65 @@ TEST(DeviceAnswers, AFailedRunIsToldWithTheWordsOfTheStepThatFailed) {
     }
     RunRig signedRun({kAttention, kStatus, FT::answer(200, Answer("Uspješno"))});
     EXPECT_EQ(FailureWithDeviceWords(signedRun.fisk, signedRun.client), "");
+}
+
+TEST(DeviceAnswers, WhatASignedAnswerCarriesIsReadWhereItsTypePutsIt) {
+    const std::string signedNormal =
+        R"({"messages":"Успешно","invoiceNumber":"AB-CD-1","sdcDateTime":"2024-03-12T07:47:38.530+01:00",)"
+        R"("totalAmount":17.50,"taxItems":[{"categoryType":0,"label":"Е","amount":9.9099,"rate":17,"categoryName":"ECAL"},)"
+        R"(7,{"label":"Ђ","amount":0,"rate":20,"extra":{"label":"not this"}}],"journal":"ФИСКАЛНИ\r\nКРАЈ",)"
+        R"("verificationUrl":"https://v/1","invoiceImagePngBase64":"iVBOR","receiptImageBase64":"NOT-THIS"})";
+    const std::string lastInvoice =
+        R"({"journal":"NOT-THIS","invoiceImagePngBase64":"NOT-THIS","receiptImageBase64":"IMG",)"
+        R"("invoiceResponse":{"invoiceNumber":"L-1","sdcDateTime":"t","totalAmount":"1.00","journal":"J",)"
+        R"("verificationUrl":"U","taxItems":[{"label":"А","amount":"0.17","rate":"9"}]}})";
+    auto nested = [](std::size_t depth) {
+        return R"({"invoiceNumber":"N-1","deep":)" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+    };
+    // label, categoryName, categoryType, rate, amount
+    const std::vector<AnswerTaxItem> normalTaxes = {{"Е", "ECAL", "0", "17", "9.9099"}, {"Ђ", "", "", "20", "0"}};
+    struct Case {
+        const char* what;
+        std::string json;
+        InvoiceType type;
+        std::string number, time, total, journal, url, picture;
+        std::vector<AnswerTaxItem> taxes;
+    } cases[] = {
+        {"a signed invoice: members and picture at the top", signedNormal, InvoiceType::Normal, "AB-CD-1",
+         "2024-03-12T07:47:38.530+01:00", "17.50", "ФИСКАЛНИ\r\nКРАЈ", "https://v/1", "iVBOR", normalTaxes},
+        {"an invoice by its request id reads like a signed one", signedNormal, InvoiceType::ByRequestId, "AB-CD-1",
+         "2024-03-12T07:47:38.530+01:00", "17.50", "ФИСКАЛНИ\r\nКРАЈ", "https://v/1", "iVBOR", normalTaxes},
+        {"the last invoice: members under invoiceResponse, the picture at the top", lastInvoice, InvoiceType::Last,
+         "L-1", "t", "1.00", "J", "U", "IMG", {{"А", "", "", "9", "0.17"}}},
+        {"the last invoice's envelope read as a normal answer finds only the top", lastInvoice, InvoiceType::Normal,
+         "", "", "", "NOT-THIS", "", "NOT-THIS", {}},
+        {"no picture: none", R"({"invoiceNumber":"A-1","journal":"J"})", InvoiceType::Normal, "A-1", "", "", "J", "",
+         "", {}},
+        {"names in another letter case", R"({"InvoiceNumber":"A-2","TAXITEMS":[{"Label":"Е","RATE":"17"}]})",
+         InvoiceType::Normal, "A-2", "", "", "", "", "", {{"Е", "", "", "17", ""}}},
+        {"cut short", R"({"invoiceNumber":"A-3","journal":"J")", InvoiceType::Normal, "", "", "", "", "", "", {}},
+        {"not an object", R"(["A-4"])", InvoiceType::Normal, "", "", "", "", "", "", {}},
+        {"not JSON at all", "OK", InvoiceType::Normal, "", "", "", "", "", "", {}},
+        {"nested as deep as answers may be", nested(kMaxJsonDepth), InvoiceType::Normal, "N-1", "", "", "", "", "",
+         {}},
+        {"nested deeper than that: nothing is read", nested(kMaxJsonDepth + 1), InvoiceType::Normal, "", "", "", "",
+         "", "", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DeviceAnswer a = ReadDeviceAnswer(c.json, c.type);
+        EXPECT_EQ(a.invoiceNumber, c.number);
+        EXPECT_EQ(a.sdcDateTime, c.time);
+        EXPECT_EQ(a.totalAmount, c.total);
+        EXPECT_EQ(a.journal, c.journal);
+        EXPECT_EQ(a.verificationUrl, c.url);
+        EXPECT_EQ(a.receiptPngBase64, c.picture);
+        ASSERT_EQ(a.taxItems.size(), c.taxes.size());
+        for (std::size_t i = 0; i < a.taxItems.size(); ++i) {
+            const auto& t = a.taxItems[i];
+            EXPECT_EQ(t, c.taxes[i]) << i << ": " << t.label << " " << t.categoryName << " " << t.categoryType << " "
+                                     << t.rate << " " << t.amount;
+        }
+        EXPECT_EQ(a.json, c.json);
+    }
 }

@@ -132,9 +132,9 @@ TEST(Fiscalizer, SuccessStoresTheAnswerAndPrintsAsSet) {
     ASSERT_EQ(rig.model.TaxItems.recordCount(), 1u);
     EXPECT_EQ(rig.model.TaxItems.field("amount").asString(), "9.9099");
     EXPECT_EQ(rig.model.TaxItems.field("KIntAmount").asCurrency(), 9.9099_cur);
-    EXPECT_EQ(rig.fisk.MemoJournal, "ФИСКАЛНИ РАЧУН\r\nКРАЈ");
-    EXPECT_EQ(rig.fisk.MemoURL, "https://v/x");
-    EXPECT_EQ(rig.fisk.MemoPng, "iVBOR");
+    EXPECT_EQ(rig.fisk.answer().journal, "ФИСКАЛНИ РАЧУН\r\nКРАЈ");
+    EXPECT_EQ(rig.fisk.answer().verificationUrl, "https://v/x");
+    EXPECT_EQ(rig.fisk.answer().receiptPngBase64, "iVBOR");
     EXPECT_EQ(rig.prints, (std::vector<int64_t>{0}));
     EXPECT_EQ(rig.resultSteps, 1);
 
@@ -156,8 +156,47 @@ TEST(Fiscalizer, LastInvoiceReadsUnderItsEnvelopeAndTheImageAtTheTop) {
     EXPECT_EQ(rig.fisk.FiskGreska, "");
     EXPECT_EQ(rig.paths().back(), "GET /api/invoices/last?receiptLayout=Slip&imageFormat=Png");
     EXPECT_EQ(rig.model.Invoice.field("PFRnumber").asString(), "L-1");
-    EXPECT_EQ(rig.fisk.MemoPng, "IMG");
-    EXPECT_EQ(rig.fisk.MemoJournal, "J");
+    EXPECT_EQ(rig.fisk.answer().receiptPngBase64, "IMG");
+    EXPECT_EQ(rig.fisk.answer().journal, "J");
+}
+
+// What the device returned belongs to the run that got it: a failed run
+// leaves nothing of the sale before it to print or to answer with, and a
+// sale answered from the ledger has the record's number, time and URL only.
+TEST(Fiscalizer, TheAnswerKeptIsThatOfTheLastRun) {
+    Rig rig;
+    rig.script({Ok("{}"), kStatus, Ok(kOk)});
+    rig.fisk.Fiscalize();
+    ASSERT_EQ(rig.fisk.FiskGreska, "");
+    const DeviceAnswer& a = rig.fisk.answer();
+    EXPECT_EQ(a.invoiceNumber, "RX4F7Y5L-RX4F7Y5L-139");
+    EXPECT_EQ(a.sdcDateTime, "2024-03-12T07:47:38.530+01:00");
+    ASSERT_EQ(a.taxItems.size(), 1u);
+    EXPECT_EQ(a.taxItems[0].amount, "9.9099");
+    EXPECT_NE(a.json.find("RX4F7Y5L-RX4F7Y5L-139"), std::string::npos);
+
+    auto requestId = [&rig](const char* id) {
+        rig.model.Invoice.edit();
+        rig.model.Invoice.field("RequestId").setValue(Value(std::string(id)));
+        rig.model.Invoice.post();
+    };
+    requestId("{11111111-2222-3333-4444-555555555555}");
+    rig.script({FT::broken("refused")});
+    rig.fisk.Fiscalize();
+    EXPECT_EQ(rig.fisk.FiskGreska, msg::kNoAttention);
+    EXPECT_TRUE(rig.fisk.answer().empty());
+    EXPECT_EQ(rig.fisk.answer().journal, "");
+
+    // Asked again under its own id, the first sale is answered from the ledger.
+    requestId("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
+    rig.script({});
+    rig.fisk.Fiscalize();
+    EXPECT_EQ(rig.fisk.FiskGreska, "");
+    EXPECT_EQ(rig.fisk.answer().invoiceNumber, "RX4F7Y5L-RX4F7Y5L-139");
+    EXPECT_EQ(rig.fisk.answer().sdcDateTime, "2024-03-12T07:47:38.530+01:00");
+    EXPECT_EQ(rig.fisk.answer().verificationUrl, "https://v/x");
+    EXPECT_EQ(rig.fisk.answer().journal, "");
+    EXPECT_EQ(rig.fisk.answer().receiptPngBase64, "") << "the picture of the first answer is not this one's";
 }
 
 TEST(Fiscalizer, AnInvoiceThatGotNoAnswerButWasSignedIsNotSignedAgain) {

@@ -83,8 +83,8 @@ EscPosReceipt BinaryReceipt() {
     in.url = "https://kv.test/v?" + std::string(125 - 18, 'x');
     in.invoiceNumber = "AB12CD34-EF56GH78-1234";
     in.escInit = "#27#64#27#116#17#$FF";
-    in.escCir = "2";
-    in.escLat = "1";
+    in.escCir = kKonvCP855;
+    in.escLat = EscLatMode::EscPosQR;
     return PrintESCPOS(in, kAnsi);
 }
 
@@ -243,21 +243,21 @@ TEST(EscPosReceipt, ThirtyLineJournalInEachMode) {
                                    "1D 28 6B 03 00 31 45 30 00  1D 28 6B 2F 01 31 50 30") +
                            in.url + FromHex("00  1D 28 6B 03 00 31 51 30 00");
 
-    in.escLat = "0";
+    in.escLat = EscLatMode::BezQR;
     EscPosReceipt r0 = PrintESCPOS(in, kAnsi);
-    EXPECT_EQ(r0.mode, kBezQR);
+    EXPECT_EQ(r0.mode, EscLatMode::BezQR);
     EXPECT_EQ(r0.jobTitle, "Racun AB12CD34-EF56GH78-1234");
     EXPECT_EQ(r0.raw, init + first29 + last);
     EXPECT_FALSE(r0.drawn);
 
-    in.escLat = "1";
+    in.escLat = EscLatMode::EscPosQR;
     EscPosReceipt r1 = PrintESCPOS(in, kAnsi);
     EXPECT_EQ(r1.raw, init + first29 + qr + last);
     EXPECT_EQ(r1.raw.find('\r'), std::string::npos);
 
-    in.escLat = "2";
+    in.escLat = EscLatMode::ImageQR;
     EscPosReceipt r2 = PrintESCPOS(in, kAnsi);
-    EXPECT_EQ(r2.mode, kImageQR);
+    EXPECT_EQ(r2.mode, EscLatMode::ImageQR);
     EXPECT_EQ(r2.raw, init) << "only the init bytes go raw";
     ASSERT_TRUE(r2.drawn);
     EXPECT_EQ(r2.drawn->lines.size(), 30u);
@@ -305,7 +305,7 @@ TEST(EscPosReceipt, ShortAndOddJournalsInEachMode) {
         EscPosInput in;
         in.journal = c.journal;
         in.url = "u";
-        in.escLat = c.escLat;
+        in.escLat = ParseEscLat(c.escLat);
         in.escInit = c.escInit;
         EXPECT_EQ(ToHex(PrintESCPOS(in, kAnsi).raw), c.hex) << "'" << c.journal << "' EscLat '" << c.escLat << "'";
     }
@@ -330,7 +330,7 @@ TEST(EscPosReceipt, LinesGoInTheConversionOfEscCir) {
         {"x", "3F 3F 3F 3F 20 C8 61 6A 00 0A"},  // not a number: no conversion
     };
     for (const auto& c : cases) {
-        in.escCir = c.escCir;
+        in.escCir = ParseKonverzija(c.escCir);
         EXPECT_EQ(ToHex(PrintESCPOS(in, kAnsi).raw), c.hex) << "EscCir '" << c.escCir << "'";
     }
 }
@@ -345,8 +345,8 @@ TEST(EscPosReceipt, InputComesFromThePrinterSettings) {
     bafer.setInt("FontSize", 9);
     const EscPosInput in = EscPosInputFromSettings(bafer, "J", "U", "N-1");
     EXPECT_EQ(in.escInit, "#27#64");
-    EXPECT_EQ(in.escCir, "2");
-    EXPECT_EQ(in.escLat, "1");
+    EXPECT_EQ(in.escCir, kKonvCP855);
+    EXPECT_EQ(in.escLat, EscLatMode::EscPosQR);
     EXPECT_EQ(in.imageWidth, 302);
     EXPECT_EQ(in.fontName, "DejaVu Sans");
     EXPECT_EQ(in.fontSize, 9);
@@ -373,6 +373,10 @@ public:
     void abort() noexcept override { calls.push_back("abort"); }
     std::string target() const override { return "recording"; }
 };
+
+std::unique_ptr<RawPrinter> Open(const std::string& printerName) {
+    return OpenRawTarget(ParsePrinterTarget(printerName));
+}
 
 void ExpectCheckPrinter(const std::function<void()>& f, const std::string& what) {
     try {
@@ -407,7 +411,7 @@ TEST(RawPrinter, FileTargetReplacesTheFileWithExactlyTheJobsBytes) {
         std::ofstream(out, std::ios::binary) << std::string(100000, 'z');  // longer than the job
     }
     const EscPosReceipt receipt = BinaryReceipt();
-    auto printer = OpenRawTarget("file:" + out.string());
+    auto printer = Open("file:" + out.string());
     SendESCPOS(*printer, receipt);
     EXPECT_EQ(ToHex(ReadAll(out)), ToHex(receipt.raw));
     SendESCPOS(*printer, receipt);
@@ -422,9 +426,9 @@ TEST(RawPrinter, FileTargetReplacesTheFileWithExactlyTheJobsBytes) {
     EXPECT_EQ(ReadAll(out), receipt.raw);
     EXPECT_EQ(EntryCount(dir), 1u);
 
-    ExpectCheckPrinter([&] { SendRawJob(*OpenRawTarget("file:" + (dir / "no/such/folder/r.bin").string()), "t", "x"); },
+    ExpectCheckPrinter([&] { SendRawJob(*Open("file:" + (dir / "no/such/folder/r.bin").string()), "t", "x"); },
                        "missing folder");
-    ExpectCheckPrinter([&] { SendRawJob(*OpenRawTarget("file:" + dir.string()), "t", "x"); }, "a folder");
+    ExpectCheckPrinter([&] { SendRawJob(*Open("file:" + dir.string()), "t", "x"); }, "a folder");
     fs::remove_all(dir);
 }
 
@@ -436,7 +440,7 @@ TEST(RawPrinter, FileTargetWritesADeviceOrPipeInPlace) {
     std::string got;
     std::thread reader([&] { got = ReadAll(fifo); });
     const EscPosReceipt receipt = BinaryReceipt();
-    SendESCPOS(*OpenRawTarget("file:" + fifo.string()), receipt);
+    SendESCPOS(*Open("file:" + fifo.string()), receipt);
     reader.join();
     EXPECT_EQ(got, receipt.raw);
     EXPECT_TRUE(fs::is_fifo(fifo));
@@ -466,16 +470,65 @@ TEST(RawPrinter, SocketTargetSendsTheJobToATcpPrinter) {
         ::close(c);
     });
     const EscPosReceipt receipt = BinaryReceipt();
-    SendESCPOS(*OpenRawTarget("socket://127.0.0.1:" + std::to_string(port)), receipt);
+    SendESCPOS(*Open("socket://127.0.0.1:" + std::to_string(port)), receipt);
     printer.join();
     ::close(listener);
     EXPECT_EQ(ToHex(got), ToHex(receipt.raw));
 
     // The listener is gone: the port refuses.
-    ExpectCheckPrinter([&] { SendESCPOS(*OpenRawTarget("socket://127.0.0.1:" + std::to_string(port)), receipt); },
+    ExpectCheckPrinter([&] { SendESCPOS(*Open("socket://127.0.0.1:" + std::to_string(port)), receipt); },
                        "refused");
     for (const char* bad : {"socket://", "socket://127.0.0.1:", "socket://127.0.0.1:70000", "socket://[::1"})
-        ExpectCheckPrinter([&] { OpenRawTarget(bad)->open("t"); }, bad);
+        ExpectCheckPrinter([&] { Open(bad)->open("t"); }, bad);
+}
+
+// The setting that names the printer, read once into where jobs go; the log
+// names the target as the setting wrote it.
+TEST(RawPrinter, PrinterNamesAreReadIntoTargets) {
+    using Kind = PrinterTarget::Kind;
+    struct Case {
+        const char* name;
+        Kind kind;
+        std::string where;  // path, host or queue
+        int port;
+        std::string logged;  // File and Socket (a queue is logged with its server)
+    } cases[] = {
+        {"file:/tmp/kv/receipt.bin", Kind::File, "/tmp/kv/receipt.bin", 9100, "file:/tmp/kv/receipt.bin"},
+        {"file:/dev/usb/lp0", Kind::File, "/dev/usb/lp0", 9100, "file:/dev/usb/lp0"},
+        {"file:relative name.bin", Kind::File, "relative name.bin", 9100, "file:relative name.bin"},
+        {"socket://10.0.0.5:9101", Kind::Socket, "10.0.0.5", 9101, "socket://10.0.0.5:9101"},
+        {"socket://pos.local", Kind::Socket, "pos.local", 9100, "socket://pos.local"},
+        {"socket://pos.local:1/queue?waitof=false", Kind::Socket, "pos.local", 1,
+         "socket://pos.local:1/queue?waitof=false"},
+        {"socket://[::1]:65535", Kind::Socket, "::1", 65535, "socket://[::1]:65535"},
+        {"socket://[fe80::1]", Kind::Socket, "fe80::1", 9100, "socket://[fe80::1]"},
+        {"POS58_raw", Kind::Cups, "POS58_raw", 9100, ""},
+        {"/dev/usb/lp0", Kind::Cups, "/dev/usb/lp0", 9100, ""},  // a device only with "file:"
+        {"socket:/x", Kind::Cups, "socket:/x", 9100, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PrinterTarget t = ParsePrinterTarget(c.name);
+        EXPECT_EQ(t.kind, c.kind);
+        EXPECT_EQ(c.kind == Kind::File ? t.path : c.kind == Kind::Socket ? t.host : t.queue, c.where);
+        if (c.kind == Kind::Socket) {
+            EXPECT_EQ(t.port, c.port);
+        }
+        if (c.kind != Kind::Cups) {
+            EXPECT_EQ(OpenRawTarget(t)->target(), c.logged);
+        }
+    }
+
+    // Empty: the CUPS server's default queue.
+    const PrinterTarget byDefault = ParsePrinterTarget("");
+    EXPECT_EQ(byDefault.kind, Kind::Cups);
+    EXPECT_EQ(byDefault.queue, "");
+
+    // A socket address that cannot be one is refused when it is read, before anything is contacted.
+    for (const char* bad : {"socket://", "socket://:9100", "socket://pos.local:", "socket://pos.local:0",
+                            "socket://pos.local:65536", "socket://pos.local:123456", "socket://pos.local:91x0",
+                            "socket://pos.local:-1", "socket://[::1", "socket://[::1]9100", "socket://[]:9100"})
+        ExpectCheckPrinter([&] { ParsePrinterTarget(bad); }, bad);
 }
 
 // ---- a CUPS raw queue on a private cupsd ---------------------------------------------
@@ -657,7 +710,7 @@ PrivateCupsd* CupsQueue::server_ = nullptr;
 
 TEST_F(CupsQueue, RawJobReachesTheQueueByteForByte) {
     const EscPosReceipt receipt = BinaryReceipt();
-    auto printer = OpenRawTarget("kvraw");
+    auto printer = Open("kvraw");
     SendESCPOS(*printer, receipt);
 
     // The queue's backend renames the copy into place once it is complete.
@@ -670,7 +723,7 @@ TEST_F(CupsQueue, RawJobReachesTheQueueByteForByte) {
 }
 
 TEST_F(CupsQueue, AbandonedJobIsCancelledOnTheServer) {
-    auto printer = OpenRawTarget("kvraw");
+    auto printer = Open("kvraw");
     {
         RawJob job(*printer, "Racun abandoned");
         job.write("half a receipt");
@@ -689,9 +742,9 @@ TEST_F(CupsQueue, AbandonedJobIsCancelledOnTheServer) {
 }
 
 TEST_F(CupsQueue, UnknownQueueOrNoServerAsksToCheckThePrinter) {
-    ExpectCheckPrinter([] { SendRawJob(*OpenRawTarget("nema_takvog"), "Racun 1", "x"); }, "unknown queue");
+    ExpectCheckPrinter([] { SendRawJob(*Open("nema_takvog"), "Racun 1", "x"); }, "unknown queue");
     ::setenv("CUPS_SERVER", "127.0.0.1:1", 1);
-    ExpectCheckPrinter([] { SendRawJob(*OpenRawTarget("kvraw"), "Racun 1", "x"); }, "no server");
+    ExpectCheckPrinter([] { SendRawJob(*Open("kvraw"), "Racun 1", "x"); }, "no server");
 }
 
 // Which receipt follows a signed run is decided from the settings alone; an

@@ -83,8 +83,8 @@ private slots:
 
     void textReceiptGoesToTheFilePrinterByteForByte() {
         signWith(0, "{00000000-0000-4000-8000-000000000001}");
-        auto input = kv::print::EscPosInputFromSettings(ctx->settings.Bafer, ctx->fisk().MemoJournal,
-                                                        ctx->fisk().MemoURL, "R-0");
+        auto input = kv::print::EscPosInputFromSettings(ctx->settings.Bafer, ctx->fisk().answer().journal,
+                                                        ctx->fisk().answer().verificationUrl, "R-0");
         std::string expected = kv::print::PrintESCPOS(input).raw;
         QByteArray bytes = Read(dir.filePath("pos.bin"));
         QVERIFY(!bytes.isEmpty());
@@ -98,7 +98,7 @@ private slots:
         QString pdf = dir.filePath("image.pdf");
         kv::gui::ReceiptPrinter(*ctx).setOutputFileName(pdf);
         signWith(1, "{00000000-0000-4000-8000-000000000002}");
-        QVERIFY(!ctx->fisk().MemoPng.empty());
+        QVERIFY(!ctx->fisk().answer().receiptPngBase64.empty());
         QVERIFY(Read(pdf).startsWith("%PDF"));
     }
 

@@ -143,7 +143,7 @@ class ReceiptPrintTest : public QObject {
 
     void loadAnswer(const std::string& png)
     {
-        ctx->fisk().LoadCarriers(R"({"journal":"FISKALNI RACUN\r\nKRAJ","verificationUrl":")" + std::string(kUrl) +
+        ctx->fisk().LoadAnswer(R"({"journal":"FISKALNI RACUN\r\nKRAJ","verificationUrl":")" + std::string(kUrl) +
                                  R"(","invoiceImagePngBase64":")" + png + R"("})");
     }
 

@@ -110,8 +110,7 @@ class ReportPrintTest : public QObject {
         kv::device::OpenJSONFile(R"({"tin":"100000001","businessName":"Ковира д.о.о.","locationName":"Продавница Центар",)"
                                  R"("address":"Кнеза Милоша 10","district":"Београд","invoiceCounter":"1543/1602ПП"})",
                                  "", fisk.OdgovorLista);
-        fisk.MemoURL = "https://suf.example.rs/v/?vl=A0xBNFpUOFAyQVg0WlQ4UDJBBwYAAEwGAACw8gIAAAAAAAABjjKc";
-        kv::gui::StrToQRCode(*ctx, fisk.MemoURL);
+        kv::gui::StrToQRCode(*ctx, "https://suf.example.rs/v/?vl=A0xBNFpUOFAyQVg0WlQ4UDJBBwYAAEwGAACw8gIAAAAAAAABjjKc");
     }
 
     QString pdf(const QString& name)

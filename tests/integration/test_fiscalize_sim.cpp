@@ -172,12 +172,12 @@ TEST(FiscalizeSim, SignsTheSaleAndKeepsWhatTheDeviceAnswered) {
     EXPECT_EQ(rig.model.TaxTotal(), 10.2_cur);
 
     // Receipt text with its CR LF line ends, verification address, picture.
-    EXPECT_EQ(rig.fisk.MemoJournal, inv.journal);
-    EXPECT_NE(rig.fisk.MemoJournal.find("ФИСКАЛНИ РАЧУН"), std::string::npos);
-    EXPECT_NE(rig.fisk.MemoJournal.find("КРАЈ ФИСКАЛНОГ РАЧУНА"), std::string::npos);
-    EXPECT_NE(rig.fisk.MemoJournal.find("\r\n"), std::string::npos);
-    EXPECT_EQ(rig.fisk.MemoURL, inv.verificationUrl);
-    EXPECT_EQ(rig.fisk.MemoPng.rfind("iVBORw0KGgo", 0), 0u) << "a base64 PNG";
+    EXPECT_EQ(rig.fisk.answer().journal, inv.journal);
+    EXPECT_NE(rig.fisk.answer().journal.find("ФИСКАЛНИ РАЧУН"), std::string::npos);
+    EXPECT_NE(rig.fisk.answer().journal.find("КРАЈ ФИСКАЛНОГ РАЧУНА"), std::string::npos);
+    EXPECT_NE(rig.fisk.answer().journal.find("\r\n"), std::string::npos);
+    EXPECT_EQ(rig.fisk.answer().verificationUrl, inv.verificationUrl);
+    EXPECT_EQ(rig.fisk.answer().receiptPngBase64.rfind("iVBORw0KGgo", 0), 0u) << "a base64 PNG";
 }
 
 TEST(FiscalizeSim, SuccessTestFollowsTheModeAndTheLanguageOfTheAnswer) {
@@ -355,7 +355,7 @@ TEST(FiscalizeSim, EveryFailureOfTheRunEndsWithItsText) {
         EXPECT_EQ(rig.sim.timesSigned(kReqID), c.signedOnDevice);
         EXPECT_EQ(rig.pfrNumber(), "");
         EXPECT_EQ(rig.model.TaxItems.recordCount(), 0u);
-        EXPECT_EQ(rig.fisk.MemoJournal, "");
+        EXPECT_EQ(rig.fisk.answer().journal, "");
     }
 }
 
@@ -366,14 +366,13 @@ TEST(FiscalizeSim, LastInvoiceIsReadUnderItsEnvelope) {
     ASSERT_EQ(rig.fiscalize(), "");
     const auto inv = rig.sim.signedInvoices().back();
 
-    rig.fisk.MemoPng.clear();
     rig.fillSale(8, "{99999999-2222-3333-4444-555555555555}");
     EXPECT_EQ(rig.fiscalize(), "");
     EXPECT_EQ(rig.pfrNumber(), inv.invoiceNumber);
     EXPECT_EQ(rig.model.Invoice.field("PFRvrijeme").asString(), inv.sdcDateTime);
-    EXPECT_EQ(rig.fisk.MemoJournal, inv.journal);
-    EXPECT_EQ(rig.fisk.MemoURL, inv.verificationUrl);
-    EXPECT_EQ(rig.fisk.MemoPng.rfind("iVBORw0KGgo", 0), 0u) << "from the top-level receipt picture";
+    EXPECT_EQ(rig.fisk.answer().journal, inv.journal);
+    EXPECT_EQ(rig.fisk.answer().verificationUrl, inv.verificationUrl);
+    EXPECT_EQ(rig.fisk.answer().receiptPngBase64.rfind("iVBORw0KGgo", 0), 0u) << "from the top-level receipt picture";
     EXPECT_EQ(rig.model.TaxItems.recordCount(), 2u);
     EXPECT_EQ(rig.sim.signedInvoices().size(), 1u) << "asking for the last invoice signs nothing";
 
@@ -412,7 +411,7 @@ TEST(FiscalizeSim, InvoiceByRequestIdInBothAddressForms) {
         EXPECT_EQ(rig.fiscalize(), "");
         EXPECT_EQ(rig.seen().back(), test ? "GET /tok/api/v3/invoices/" + kReqID : "GET /api/invoices/request/" + kReqID);
         EXPECT_EQ(rig.pfrNumber(), inv.invoiceNumber);
-        EXPECT_EQ(rig.fisk.MemoJournal, inv.journal);
+        EXPECT_EQ(rig.fisk.answer().journal, inv.journal);
         EXPECT_EQ(rig.model.TaxItems.recordCount(), 2u);
         EXPECT_EQ(rig.sim.timesSigned(kReqID), 1);
     }

@@ -35,7 +35,7 @@ void InstallRawReceiptPrinting(AppContext& ctx) {
         const auto& inv = ctx.invoice.Invoice;
         const std::string number = inv.isEmpty() ? std::string() : inv.field("invoiceNumber").asString();
         try {
-            print::SendTextReceipt(ctx.settings.Bafer, ctx.fisk().MemoJournal, ctx.fisk().MemoURL, number);
+            print::SendTextReceipt(ctx.settings.Bafer, ctx.fisk().answer().journal, ctx.fisk().answer().verificationUrl, number);
         } catch (const std::exception& e) {
             ctx.prompter.message(e.what(), MsgKind::Error);
         }

@@ -94,7 +94,7 @@ Fiscalizer::Verdict Fiscalizer::askDevice(const std::string& requestId, const st
 void Fiscalizer::keepSigned(const std::string& reqId, const std::string& digest) {
     if (ledger_)
         ledger_->recordSigned(reqId, digest, model_.Invoice.field("PFRnumber").asString(),
-                              model_.Invoice.field("PFRvrijeme").asString(), MemoURL);
+                              model_.Invoice.field("PFRvrijeme").asString(), answer_.verificationUrl);
 }
 
 void Fiscalizer::keepRefused(const std::string& reqId, const std::string& digest) {
@@ -168,6 +168,7 @@ void Fiscalizer::sendInvoice(const RunSettings& s, const std::string& requestId,
 
 void Fiscalizer::run(const RunSettings& s, Start start) {
     FiskGreska.clear();
+    answer_.clear();
     pending_ = false;
     printAfter_ = true;
     requestIdProblem_.clear();
@@ -214,9 +215,9 @@ void Fiscalizer::run(const RunSettings& s, Start start) {
             head.field("PFRnumber").setValue(Value(entry->number));
             head.field("PFRvrijeme").setValue(Value(entry->time));
             head.post();
-            MemoJournal.clear();
-            MemoPng.clear();
-            MemoURL = entry->url;
+            answer_.invoiceNumber = entry->number;
+            answer_.sdcDateTime = entry->time;
+            answer_.verificationUrl = entry->url;
             printAfter_ = false;
             finish();
             return;
@@ -270,40 +271,38 @@ void Fiscalizer::run(const RunSettings& s, Start start) {
 }
 
 void Fiscalizer::storeAnswer(const std::string& prefix, InvoiceType type) {
+    // OdgovorLista holds this answer already: every road here flattened it last.
+    DeviceAnswer stored = ReadDeviceAnswer(OdgovorLista, type);
+    stored.json = client_.log().jsonIndented;
     MemTable& inv = model_.Invoice;
     if (!inv.isEditing()) inv.edit();
-    inv.field("PFRnumber").setValue(Value(OdgovorLista.value(prefix + "invoiceNumber")));
-    inv.field("PFRvrijeme").setValue(Value(OdgovorLista.value(prefix + "sdcDateTime")));
+    inv.field("PFRnumber").setValue(Value(stored.invoiceNumber));
+    inv.field("PFRvrijeme").setValue(Value(stored.sdcDateTime));
     inv.post();
 
-    ResponseTable& answer = client_.response();
+    ResponseTable& response = client_.response();
     std::string top = type == InvoiceType::Last ? "invoiceResponse" : "";
-    answer.setRootElement(prefix + "taxItems");
+    response.setRootElement(prefix + "taxItems");
     try {
-        model_.FillTaxItems(answer.table());
+        model_.FillTaxItems(response.table());
     } catch (...) {
-        answer.setRootElement(top);
+        response.setRootElement(top);
         throw;
     }
-    answer.setRootElement(top);
+    response.setRootElement(top);
 
-    flatten();
-    MemoJournal = OdgovorLista.value(prefix + "journal");
-    MemoURL = OdgovorLista.value(prefix + "verificationUrl");
-    MemoPng = OdgovorLista.value(type == InvoiceType::Last ? "receiptImageBase64" : "invoiceImagePngBase64");
+    answer_ = std::move(stored);
     if (onAnswerStored) onAnswerStored();
 }
 
-void Fiscalizer::LoadCarriers(const std::string& answerJson) {
+void Fiscalizer::LoadAnswer(const std::string& answerJson) {
     OdgovorLista.clear();
     OpenJSONFile(answerJson, "", OdgovorLista);
-    // A last-invoice answer keeps its members under "invoiceResponse".
     const MemTable& inv = model_.Invoice;
-    bool last = (!inv.isEmpty() || inv.isEditing()) && static_cast<InvoiceType>(inv.field("invoiceType").asInteger()) == InvoiceType::Last;
-    std::string prefix = last ? "invoiceResponse." : "";
-    MemoJournal = OdgovorLista.value(prefix + "journal");
-    MemoURL = OdgovorLista.value(prefix + "verificationUrl");
-    MemoPng = OdgovorLista.value(last ? "receiptImageBase64" : "invoiceImagePngBase64");
+    const bool hasRow = !inv.isEmpty() || inv.isEditing();
+    const auto type = static_cast<InvoiceType>(hasRow ? inv.field("invoiceType").asInteger() : 0);
+    answer_ = ReadDeviceAnswer(OdgovorLista, type);
+    answer_.json = answerJson;
     if (onAnswerStored) onAnswerStored();
 }
 

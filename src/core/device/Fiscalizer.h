@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "device/DeviceAnswer.h"
 #include "device/InvoiceModel.h"
 #include "device/JsonFlatten.h"
 #include "device/RequestLedger.h"
@@ -72,14 +73,17 @@ public:
     const std::string& requestIdProblem() const { return requestIdProblem_; }
 
     std::string FiskGreska;
+    // The device's last answer of any kind (status, PIN, invoice), flattened.
     FlatJson OdgovorLista;
-    // Kept from the last successful answer for printing.
-    std::string MemoJournal, MemoURL, MemoPng;
+    // What the device returned for the invoice of this run, for the window,
+    // the result file and printing. Emptied when a run starts; filled when
+    // a signed answer is stored (from the ledger: number, time and URL only).
+    const DeviceAnswer& answer() const { return answer_; }
 
     // "Data" on the print tools page (and F2 in the JSON log): reads a saved
-    // answer into the journal, address and image as after a fiscalisation
-    // (under "invoiceResponse" when the invoice type is 8).
-    void LoadCarriers(const std::string& answerJson);
+    // answer as after a fiscalisation (under "invoiceResponse" when the
+    // invoice type is 8).
+    void LoadAnswer(const std::string& answerJson);
 
     // A PIN the device has refused is not sent again on its own: real
     // security cards lock after a few wrong tries. Sending "pin" from the
@@ -120,6 +124,7 @@ private:
     bool printAfter_ = true;
     std::string requestIdProblem_;
     std::optional<std::string> refusedPin_;
+    DeviceAnswer answer_;
 };
 
 }  // namespace kv::device

@@ -12,15 +12,6 @@ namespace kv::device {
 namespace {
 using rapidjson::Value;
 
-bool IEquals(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x < 128 && y < 128 ? std::tolower(x) != std::tolower(y) : x != y) return false;
-    }
-    return true;
-}
-
 // A value's plain text; objects and arrays have none. Numbers keep the text
 // they were sent with (the document is parsed with numbers as strings).
 std::string PlainText(const Value& v) {
@@ -60,9 +51,18 @@ void Flatten(const Value& obj, const std::string& prefix, FlatJson& out) {
 }
 }  // namespace
 
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x < 128 && y < 128 ? std::tolower(x) != std::tolower(y) : x != y) return false;
+    }
+    return true;
+}
+
 std::string FlatJson::value(const std::string& name) const {
     for (const auto& [n, v] : lines)
-        if (IEquals(n, name)) return v;
+        if (SameName(n, name)) return v;
     return {};
 }
 

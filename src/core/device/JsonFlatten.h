@@ -3,6 +3,7 @@
 // ".", array elements as "[index]", scalar arrays as one "[a,b]" value. The
 // workflow reads answer values from here by name.
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,10 @@ public:
     // "name=value" lines as the answer viewer shows them.
     std::string text() const;
 };
+
+// How flattened names are matched: ASCII letters without regard to case,
+// every other byte exactly.
+bool SameName(std::string_view a, std::string_view b);
 
 // Appends the flattened form of a JSON object to `target`. Anything that is
 // not a JSON object at the top (not JSON, an array, a plain value) appends nothing.

@@ -569,7 +569,8 @@ void Watcher::ResultStep() {
         // That result file answers the sale that owns the id: never replaced by this refusal.
         throw ResultWriteError("Cannot answer " + (fromFile ? loadedName_ : resultName) + ": its RequestId belongs to "
                                "another sale whose result file " + resultName + " has not been collected yet");
-    std::string text = ResultFileText(model_, fisk_.FiskGreska, s.puniOdgovor, fisk_.MemoURL, platform::DecimalSeparator());
+    std::string text = ResultFileText(model_, fisk_.FiskGreska, s.puniOdgovor, fisk_.answer().verificationUrl,
+                                      platform::DecimalSeparator());
 
     // The input file is retired by the name it was read under, so that a
     // file not named after its request id is not fiscalised a second time.

@@ -1,6 +1,7 @@
 #include "print/AsciiPrint.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -12,6 +13,16 @@
 #include "util/Utf8.h"
 
 namespace kv::print {
+
+Konverzija ParseKonverzija(std::string_view stored) {
+    while (!stored.empty() && stored.front() == ' ') stored.remove_prefix(1);
+    while (!stored.empty() && stored.back() == ' ') stored.remove_suffix(1);
+    int value = 0;
+    const auto [end, ec] = std::from_chars(stored.data(), stored.data() + stored.size(), value);
+    if (ec != std::errc() || end != stored.data() + stored.size() || value < kBezKonverzije || value > kKonvASCII)
+        return kBezKonverzije;
+    return static_cast<Konverzija>(value);
+}
 
 namespace {
 

@@ -28,6 +28,10 @@ enum Konverzija : int {
     kKonvASCII = 4,      // plain ASCII, diacritics dropped
 };
 
+// The stored text of EscCir: an integer, spaces around it allowed. Anything
+// else, or a code outside 0 to 4, converts nothing (kBezKonverzije).
+Konverzija ParseKonverzija(std::string_view stored);
+
 // Largest block handed to the printer, and so the most text one block holds
 // (room is kept for the zero byte and the line end).
 inline constexpr std::size_t kMaxBlockBytes = 8192;

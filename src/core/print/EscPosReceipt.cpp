@@ -1,7 +1,6 @@
 #include "print/EscPosReceipt.h"
 
 #include <algorithm>
-#include <charconv>
 #include <stdexcept>
 
 #include "app/Settings.h"
@@ -10,26 +9,12 @@
 
 namespace kv::print {
 
-namespace {
-
-// The conversion code as a number; a value that is not one converts nothing,
-// like every other code outside 1 to 4.
-int ConversionCode(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() ? value : kBezKonverzije;
+EscLatMode ParseEscLat(std::string_view stored) {
+    if (stored == "0") return EscLatMode::BezQR;
+    if (stored == "1") return EscLatMode::EscPosQR;
+    if (stored == "2") return EscLatMode::ImageQR;
+    return EscLatMode::Unknown;
 }
-
-int Mode(const std::string& escLat) {
-    if (escLat == "0") return kBezQR;
-    if (escLat == "1") return kEscPosQR;
-    if (escLat == "2") return kImageQR;
-    return kEscLatUnknown;
-}
-
-}  // namespace
 
 EscPosInput EscPosInputFromSettings(const SettingsRecord& Bafer, std::string journal, std::string url,
                                     std::string invoiceNumber) {
@@ -38,8 +23,8 @@ EscPosInput EscPosInputFromSettings(const SettingsRecord& Bafer, std::string jou
     in.url = std::move(url);
     in.invoiceNumber = std::move(invoiceNumber);
     in.escInit = Bafer.text("EscInit");
-    in.escCir = Bafer.text("EscCir");
-    in.escLat = Bafer.text("EscLat");
+    in.escCir = ParseKonverzija(Bafer.text("EscCir"));
+    in.escLat = ParseEscLat(Bafer.text("EscLat"));
     in.imageWidth = static_cast<int>(Bafer.integer("ImageWidth"));
     in.fontName = Bafer.text("FontName");
     in.fontSize = static_cast<int>(Bafer.integer("FontSize"));
@@ -96,7 +81,7 @@ DrawnPlacement PlaceDrawnReceipt(const DrawnReceipt& receipt, int lineHeight, in
 
 EscPosReceipt PrintESCPOS(const EscPosInput& input, const std::string& ansiCodePage) {
     EscPosReceipt r;
-    r.mode = Mode(input.escLat);
+    r.mode = input.escLat;
     r.jobTitle = "Racun " + input.invoiceNumber;
     if (!input.escInit.empty()) {
         // Init bytes are commands: they go exactly as written, never converted.
@@ -104,7 +89,7 @@ EscPosReceipt PrintESCPOS(const EscPosInput& input, const std::string& ansiCodeP
     }
 
     const std::vector<std::string> lines = SplitJournal(input.journal);
-    if (r.mode == kImageQR) {
+    if (r.mode == EscLatMode::ImageQR) {
         DrawnReceipt d;
         d.lines = lines;
         d.hasQr = !lines.empty();
@@ -115,12 +100,11 @@ EscPosReceipt PrintESCPOS(const EscPosInput& input, const std::string& ansiCodeP
         r.drawn = std::move(d);
         return r;
     }
-    if (r.mode != kBezQR && r.mode != kEscPosQR) return r;
+    if (r.mode != EscLatMode::BezQR && r.mode != EscLatMode::EscPosQR) return r;
 
-    const int konv = ConversionCode(input.escCir);
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i + 1 == lines.size() && r.mode == kEscPosQR) r.raw += QrCommandBlocks(input.url);
-        r.raw += TextPrint(lines[i], konv, true, ansiCodePage);
+        if (i + 1 == lines.size() && r.mode == EscLatMode::EscPosQR) r.raw += QrCommandBlocks(input.url);
+        r.raw += TextPrint(lines[i], input.escCir, true, ansiCodePage);
     }
     return r;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "print/AsciiPrint.h"
 
 namespace kv {
 class SettingsRecord;
@@ -20,26 +21,30 @@ namespace kv::print {
 class RawPrinter;
 
 // How the QR code is printed (the setting EscLat, "Štampa QR koda").
-enum EscLatMode : int {
-    kEscLatUnknown = -1,  // a value outside the three: only the init bytes go out
-    kBezQR = 0,           // "Bez QR coda": text only
-    kEscPosQR = 1,        // "Esc/POS": the printer's QR command
-    kImageQR = 2,         // "Image": text and QR drawn through the driver
+enum class EscLatMode : int {
+    Unknown = -1,  // a value outside the three: only the init bytes go out
+    BezQR = 0,     // "Bez QR coda": text only
+    EscPosQR = 1,  // "Esc/POS": the printer's QR command
+    ImageQR = 2,   // "Image": text and QR drawn through the driver
 };
+
+// The stored digit of EscLat: exactly "0", "1" or "2"; anything else is Unknown.
+EscLatMode ParseEscLat(std::string_view stored);
 
 struct EscPosInput {
     std::string journal;        // the device's receipt text, lines ended by CR LF or LF
     std::string url;            // the verification URL the QR code carries
     std::string invoiceNumber;  // for the job title
     std::string escInit;        // escape-sequence text sent first when not empty
-    std::string escCir = "0";   // conversion code of the lines
-    std::string escLat = "0";   // EscLatMode as its digit
+    Konverzija escCir = kBezKonverzije;    // conversion of the lines
+    EscLatMode escLat = EscLatMode::BezQR;
     int imageWidth = 181;       // side of the drawn QR picture, printer pixels
     std::string fontName = "Arial Narrow";  // drawn text, always bold and black
     int fontSize = 8;
 };
 
-// The printer settings of the record Bafer with the answer's journal and URL.
+// The printer settings of the record Bafer with the answer's journal and URL;
+// the stored texts of EscCir and EscLat are read here.
 EscPosInput EscPosInputFromSettings(const SettingsRecord& Bafer, std::string journal, std::string url,
                                     std::string invoiceNumber);
 
@@ -67,7 +72,7 @@ struct DrawnPlacement {
 DrawnPlacement PlaceDrawnReceipt(const DrawnReceipt& receipt, int lineHeight, int lastLineWidth);
 
 struct EscPosReceipt {
-    int mode = kBezQR;     // EscLatMode
+    EscLatMode mode = EscLatMode::BezQR;
     std::string jobTitle;  // "Racun " + invoice number
     // The bytes for the printer exactly as they must arrive. Modes 0 and 1:
     // the whole receipt; otherwise only the init bytes.

@@ -297,38 +297,57 @@ private:
     bool sending_ = false;  // between the start and the end of the document
 };
 
-// "socket://HOST:PORT[/...][?...]" -> host and port (9100 when missing).
-std::unique_ptr<RawPrinter> MakeSocketTarget(const std::string& uri) {
-    std::string rest = uri.substr(std::strlen("socket://"));
+}  // namespace
+
+PrinterTarget ParsePrinterTarget(const std::string& printerName) {
+    PrinterTarget t;
+    t.name = printerName;
+    if (printerName.rfind("file:", 0) == 0) {
+        t.kind = PrinterTarget::Kind::File;
+        t.path = printerName.substr(5);
+        return t;
+    }
+    if (printerName.rfind("socket://", 0) != 0) {
+        t.queue = printerName;
+        return t;
+    }
+    // "socket://HOST:PORT[/...][?...]"
+    t.kind = PrinterTarget::Kind::Socket;
+    std::string rest = printerName.substr(std::strlen("socket://"));
     rest = rest.substr(0, rest.find_first_of("/?"));
-    std::string host, port = "9100";
+    std::string port = "9100";
     if (!rest.empty() && rest[0] == '[') {
         const auto close = rest.find(']');
-        if (close == std::string::npos) throw Fail(uri, "malformed address");
-        host = rest.substr(1, close - 1);
+        if (close == std::string::npos) throw Fail(printerName, "malformed address");
+        t.host = rest.substr(1, close - 1);
         if (close + 1 < rest.size()) {
-            if (rest[close + 1] != ':') throw Fail(uri, "malformed address");
+            if (rest[close + 1] != ':') throw Fail(printerName, "malformed address");
             port = rest.substr(close + 2);
         }
     } else if (const auto colon = rest.rfind(':'); colon != std::string::npos) {
-        host = rest.substr(0, colon);
+        t.host = rest.substr(0, colon);
         port = rest.substr(colon + 1);
     } else {
-        host = rest;
+        t.host = rest;
     }
     const bool portOk = !port.empty() && port.size() <= 5 &&
                         port.find_first_not_of("0123456789") == std::string::npos && std::stoi(port) >= 1 &&
                         std::stoi(port) <= 65535;
-    if (host.empty() || !portOk) throw Fail(uri, "malformed address");
-    return std::make_unique<SocketTarget>(uri, host, port);
+    if (t.host.empty() || !portOk) throw Fail(printerName, "malformed address");
+    t.port = std::stoi(port);
+    return t;
 }
 
-}  // namespace
-
-std::unique_ptr<RawPrinter> OpenRawTarget(const std::string& printerName) {
-    if (printerName.rfind("file:", 0) == 0) return std::make_unique<FileTarget>(printerName.substr(5));
-    if (printerName.rfind("socket://", 0) == 0) return MakeSocketTarget(printerName);
-    return std::make_unique<CupsTarget>(printerName);
+std::unique_ptr<RawPrinter> OpenRawTarget(const PrinterTarget& target) {
+    switch (target.kind) {
+        case PrinterTarget::Kind::File: return std::make_unique<FileTarget>(target.path);
+        case PrinterTarget::Kind::Socket:
+            return std::make_unique<SocketTarget>(
+                target.name.empty() ? "socket://" + target.host + ":" + std::to_string(target.port) : target.name,
+                target.host, std::to_string(target.port));
+        case PrinterTarget::Kind::Cups: break;
+    }
+    return std::make_unique<CupsTarget>(target.queue);
 }
 
 void SendRawJob(RawPrinter& printer, const std::string& title, std::string_view bytes) {

@@ -44,19 +44,35 @@ public:
     virtual std::string target() const = 0;
 };
 
-// The printer behind a name:
+// Where raw jobs go, read once from the setting that names the printer:
 //   "file:PATH"           the job's bytes replace the file PATH (written to a
 //                         temporary name and renamed into place on close);
 //                         a PATH that is a device or a pipe (/dev/usb/lp0)
 //                         is written directly;
 //   "socket://HOST:PORT"  a TCP connection (port 9100 when none is given),
-//                         with bounded connect and send times;
+//                         with bounded connect and send times; a path or
+//                         query after the address is ignored, an IPv6 host
+//                         is written in brackets;
 //   anything else         the CUPS queue of that name, printing raw
 //                         (CUPS_FORMAT_RAW); an empty name is the server's
 //                         default queue. The server is the one CUPS itself
 //                         would use (CUPS_SERVER, client.conf, default).
-// Nothing is contacted until a job is opened.
-std::unique_ptr<RawPrinter> OpenRawTarget(const std::string& printerName);
+struct PrinterTarget {
+    enum class Kind { File, Socket, Cups };
+    Kind kind = Kind::Cups;
+    std::string path;   // File
+    std::string host;   // Socket, without brackets
+    int port = 9100;    // Socket
+    std::string queue;  // Cups; empty: the default queue
+    std::string name;   // the setting as written, for the log
+};
+
+// Throws PrintError (the operator's kProvjeriPrinter) for a "socket://"
+// name without a host or with a port that is not 1 to 65535.
+PrinterTarget ParsePrinterTarget(const std::string& printerName);
+
+// The printer of a target. Nothing is contacted until a job is opened.
+std::unique_ptr<RawPrinter> OpenRawTarget(const PrinterTarget& target);
 
 // A job on `printer` that is discarded unless closed: whatever leaves the
 // scope early, exception or return, aborts it.

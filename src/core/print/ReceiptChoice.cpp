@@ -20,7 +20,7 @@ ReceiptForm ChooseReceiptForm(int64_t printUredjaj, int64_t renderPrint, bool an
 
 bool ReceiptsNeedDrawing(const SettingsRecord& Bafer) {
     switch (ChooseReceiptForm(Bafer.integer("PrintUredjaj"), Bafer.integer("RenderPrint"))) {
-        case ReceiptForm::Text: return Bafer.text("EscLat") == "2";
+        case ReceiptForm::Text: return ParseEscLat(Bafer.text("EscLat")) == EscLatMode::ImageQR;
         case ReceiptForm::Picture:
         case ReceiptForm::Report: return true;
         default: return false;
@@ -32,7 +32,7 @@ std::optional<DrawnReceipt> SendTextReceipt(const SettingsRecord& Bafer, const s
                                             std::string* jobTitle) {
     const auto receipt = PrintESCPOS(EscPosInputFromSettings(Bafer, journal, url, invoiceNumber));
     if (!receipt.raw.empty()) {
-        auto target = OpenRawTarget(Bafer.text("PosPrinter"));
+        auto target = OpenRawTarget(ParsePrinterTarget(Bafer.text("PosPrinter")));
         SendESCPOS(*target, receipt);
     }
     if (jobTitle) *jobTitle = receipt.jobTitle;

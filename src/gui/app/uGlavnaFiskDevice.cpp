@@ -439,9 +439,9 @@ void TGlavnaFisk::refreshRootList() {
 
 void TGlavnaFisk::showCarriers() {
     auto& fisk = ctx_.fisk();
-    MemoJournal_->setPlainText(Q(fisk.MemoJournal));
-    MemoURL_->setPlainText(Q(fisk.MemoURL));
-    MemoPng_->setPlainText(Q(fisk.MemoPng));
+    MemoJournal_->setPlainText(Q(fisk.answer().journal));
+    MemoURL_->setPlainText(Q(fisk.answer().verificationUrl));
+    MemoPng_->setPlainText(Q(fisk.answer().receiptPngBase64));
     const QImage& picture = ReceiptPrinting(ctx_).picture;
     // A roll picture is tall and narrow: shown at most as wide as a receipt on screen.
     ImgReceipt_->setPixmap(picture.isNull() ? QPixmap()
@@ -491,7 +491,7 @@ void TGlavnaFisk::BackRootElementClick() {
 }
 
 void TGlavnaFisk::BtDataClick() {
-    ctx_.fisk().LoadCarriers(MemoJSON_->toPlainText().toStdString());
+    ctx_.fisk().LoadAnswer(MemoJSON_->toPlainText().toStdString());
     showCarriers();
 }
 

@@ -112,9 +112,9 @@ void PaintTextReceipt(QPainter& painter, QPaintDevice& device, const kv::print::
 // system's default printer.
 void DrawTextReceipt(kv::AppContext& ctx, const kv::print::DrawnReceipt& receipt, const std::string& jobTitle)
 {
-    const std::string target = ctx.settings.Bafer.text("PosPrinter");
+    const auto target = kv::print::ParsePrinterTarget(ctx.settings.Bafer.text("PosPrinter"));
     QPrinter printer(QPrinter::HighResolution);
-    if (SelectPrinter(printer, target)) {
+    if (target.kind == kv::print::PrinterTarget::Kind::Cups && SelectPrinter(printer, target.queue)) {
         printer.setDocName(Q(jobTitle));
         QPainter painter;
         if (!painter.begin(&printer))
@@ -174,7 +174,7 @@ void PrintTextReceipt(kv::AppContext& ctx)
 {
     auto& fisk = ctx.fisk();
     std::string title;
-    if (auto drawn = kv::print::SendTextReceipt(ctx.settings.Bafer, fisk.MemoJournal, fisk.MemoURL, InvoiceNumber(ctx),
+    if (auto drawn = kv::print::SendTextReceipt(ctx.settings.Bafer, fisk.answer().journal, fisk.answer().verificationUrl, InvoiceNumber(ctx),
                                                 &title))
         DrawTextReceipt(ctx, *drawn, title);
 }
@@ -328,14 +328,14 @@ void InstallReceiptPrinting(kv::AppContext& ctx, QWidget* parent)
     auto previousStored = fisk.onAnswerStored;
     fisk.onAnswerStored = [&ctx, previousStored] {
         // First the URL, then the picture; both before whatever shows them.
-        StrToQRCode(ctx, ctx.fisk().MemoURL);
+        StrToQRCode(ctx, ctx.fisk().answer().verificationUrl);
         // The picture is this answer's or none (an answer recovered by its
         // request id has none): the previous sale's picture is never this
         // sale's receipt.
         auto& st = ReceiptPrinting(ctx);
         st.picture = QImage();
         st.PngImage = {};
-        StrToPngImage(ctx, ctx.fisk().MemoPng);
+        StrToPngImage(ctx, ctx.fisk().answer().receiptPngBase64);
         if (previousStored) previousStored();
     };
     QPointer<QWidget> owner(parent);
