@@ -80,6 +80,9 @@ public:
     void deferSyncs(bool on);
     // Forces the lines written so far to disk. Throws LedgerError.
     void Sync();
+    // The lines written so far were forced to disk by a sync of the whole
+    // file system the record is on.
+    void syncedWithFileSystem() { unsynced_ = false; }
 
     std::size_t size() const { return entries_.size(); }
 

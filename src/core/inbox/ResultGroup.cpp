@@ -1,6 +1,7 @@
 #include "inbox/ResultGroup.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -18,9 +19,7 @@ std::atomic<unsigned> g_tempCounter{0};
 
 // File systems on a local disk, where syncfs() writes and flushes every
 // file of the group in one go.
-bool OnLocalDisk(int folderFd) {
-    struct statfs st {};
-    if (::fstatfs(folderFd, &st) != 0) return false;
+bool OnLocalDisk(const struct statfs& st) {
     switch (static_cast<unsigned long>(st.f_type)) {
         case 0xEF53UL:      // ext2, ext3, ext4
         case 0x58465342UL:  // xfs
@@ -31,6 +30,11 @@ bool OnLocalDisk(int folderFd) {
         default:
             return false;
     }
+}
+
+bool OnLocalDisk(int folderFd) {
+    struct statfs st {};
+    return ::fstatfs(folderFd, &st) == 0 && OnLocalDisk(st);
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -61,6 +65,13 @@ void ResultGroup::discard(Staged& f) noexcept {
     f.fd = -1;
     if (!f.tmp.empty()) ::unlink(f.tmp.c_str());
     f.tmp.clear();
+}
+
+bool ResultGroup::syncsFileSystemOf(const std::string& path) const {
+    struct statfs fsInfo {};
+    struct stat folder {}, file {};
+    return ::statfs(folder_.c_str(), &fsInfo) == 0 && OnLocalDisk(fsInfo) && ::stat(folder_.c_str(), &folder) == 0 &&
+           ::stat(path.c_str(), &file) == 0 && folder.st_dev == file.st_dev;
 }
 
 bool ResultGroup::holds(const std::string& fileName) const {
@@ -129,7 +140,7 @@ void ResultGroup::commit() {
     } closeDir{dirFd};
 
     // The bytes first: a file is renamed into place only once they are on disk.
-    if (files.size() > 1 && OnLocalDisk(dirFd)) {
+    if (OnLocalDisk(dirFd)) {
         if (::syncfs(dirFd) != 0) throw fail(folder_ + "/" + files.front().name, std::strerror(errno));
     } else {
         for (auto& f : files)

@@ -31,6 +31,10 @@ public:
     std::size_t size() const { return staged_.size(); }
     bool empty() const { return staged_.empty(); }
 
+    // True when commit() syncs the whole file system that `path` is on,
+    // which then makes that file's written data durable too.
+    bool syncsFileSystemOf(const std::string& path) const;
+
     // Forces the files to disk, renames them into place and syncs the
     // folder. On a local disk one sync of the file system serves the whole
     // group; on other file systems (network shares, where only a file's own

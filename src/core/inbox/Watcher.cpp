@@ -359,9 +359,13 @@ bool Watcher::commitResults() {
     std::vector<Answered> answered;
     answered.swap(answered_);
     try {
-        // The record first: an answer kept in it is never asked for again.
-        if (ledger) ledger->Sync();
+        // The record is on disk before any input file goes: an answer kept
+        // in it is never asked for again. On the same local disk the group's
+        // sync of the file system covers it.
+        const bool covered = ledger && !ledger->path().empty() && group_->syncsFileSystemOf(ledger->path());
+        if (ledger && !covered) ledger->Sync();
         group_->commit();
+        if (covered) ledger->syncedWithFileSystem();
         group_.reset();
     } catch (const std::exception& e) {
         group_.reset();
