@@ -16,6 +16,9 @@
 // Own time: Kovira's share of an invoice, the device's answer time (which
 //         the simulator sums) taken out -> own_ms. Burst: (wall time - device
 //         time) / files. Steady: mean latency - device time per file.
+//         wait_ms is the service's whole wait on its requests per invoice
+//         (loopback TCP and both ends' HTTP included); own_net_ms is own_ms
+//         with that wait taken out instead, Kovira's work between requests.
 //
 // Both run against the machine's disk under the temp folder, where the
 // service writes its result files (forced to disk with their folder, a group
@@ -192,6 +195,7 @@ struct Rig {
     std::atomic<bool> polling{false};
     std::thread service;
     std::unique_ptr<ResultStamps> results;
+    std::atomic<std::int64_t> waitNs{0};  // the service's time inside device requests
 
     // `saveInvoice` false: the invoice model keeps no files beside the
     // settings (not a shipped mode; it shows what those saves cost).
@@ -222,6 +226,12 @@ struct Rig {
         ctx = std::make_unique<kv::AppContext>((root / "kovira.ini").string(), prompter, (root / "locks").string());
         if (ctx->Start() != kv::AppContext::StartResult::Ok) throw std::runtime_error("service refused to start");
         if (!saveInvoice_) ctx->invoice.setSaveFolder("");
+        ctx->setDeviceWaiter([this](const kv::device::WaitingTransport::Request& request) {
+            const auto t = Clock::now();
+            auto result = request();
+            waitNs += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t).count();
+            return result;
+        });
         // The watcher is switched on at the end of its start-up: from then on a
         // dropped file is a new one, not a leftover to ask the device about.
         ctx->watcher().onEnabledChanged = [this](bool on) {
@@ -320,6 +330,7 @@ void BM_InboxBurst(benchmark::State& state) {
         std::vector<std::pair<std::string, Clock::time_point>> arrived;
         arrived.reserve(ids.size());
         const auto device0 = rig.sim.answerTime();
+        const std::int64_t wait0 = rig.waitNs;
         const auto t0 = Clock::now();
         for (const auto& id : ids) {
             Arrive(rig.staging, rig.in, id);
@@ -327,6 +338,7 @@ void BM_InboxBurst(benchmark::State& state) {
         }
         const bool done = rig.results->waitFor(before + ids.size(), Clock::now() + 300s);
         const auto device = rig.sim.answerTime() - device0;
+        const double waitMs = static_cast<double>(rig.waitNs - wait0) / 1e6;
         const auto stamps = rig.results->stamps();
         Clock::time_point first = Clock::time_point::max(), last = t0;
         for (const auto& id : ids)
@@ -347,6 +359,8 @@ void BM_InboxBurst(benchmark::State& state) {
         state.counters["wall_s"] = wall;
         state.counters["device_ms"] = Ms(device) / files;
         state.counters["own_ms"] = (wall * 1000.0 - Ms(device)) / files;
+        state.counters["wait_ms"] = waitMs / files;
+        state.counters["own_net_ms"] = (wall * 1000.0 - waitMs) / files;
         const auto ms = Latencies(rig, arrived);
         state.counters["median_ms"] = Percentile(ms, 0.50);
         state.counters["p99_ms"] = Percentile(ms, 0.99);
@@ -372,6 +386,7 @@ void BM_InboxSteady(benchmark::State& state) {
         arrived.reserve(static_cast<std::size_t>(files));
         const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
         const auto device0 = rig.sim.answerTime();
+        const std::int64_t wait0 = rig.waitNs;
         const auto t0 = Clock::now();
         for (int i = 0; i < files; ++i) {
             std::this_thread::sleep_until(t0 + period * i);
@@ -383,6 +398,7 @@ void BM_InboxSteady(benchmark::State& state) {
         const auto offered = Clock::now() - t0;
         const bool done = rig.results->waitFor(before + arrived.size(), Clock::now() + 300s);
         const auto device = rig.sim.answerTime() - device0;
+        const double waitMs = static_cast<double>(rig.waitNs - wait0) / 1e6;
         if (!done || !rig.allSigned(arrived.size() + 1)) {
             state.SkipWithError(rig.failure(arrived.size() + 1).c_str());
             break;
@@ -401,6 +417,8 @@ void BM_InboxSteady(benchmark::State& state) {
         for (double m : ms) mean += m / static_cast<double>(ms.size());
         state.counters["device_ms"] = Ms(device) / files;
         state.counters["own_ms"] = mean - Ms(device) / files;
+        state.counters["wait_ms"] = waitMs / files;
+        state.counters["own_net_ms"] = mean - waitMs / files;
     }
 }
 BENCHMARK(BM_InboxSteady)
