@@ -109,7 +109,9 @@ TEST(Fiscalizer, EveryFailureEndsWithItsOwnText) {
         rig.run.testMode = c.testMode;
         rig.run.printUredjaj = 2;
         rig.transport.script.assign(c.answers.begin(), c.answers.end());
-        ASSERT_TRUE(rig.fisk.Fiscalize()) << c.what;
+        const auto outcome = rig.fisk.Fiscalize();
+        EXPECT_EQ(outcome.kind, FiscalOutcome::Kind::Failed) << c.what;
+        EXPECT_EQ(outcome.text, c.expected) << c.what;
         EXPECT_EQ(rig.fisk.FiskGreska, c.expected) << c.what;
         EXPECT_EQ(rig.transport.sent.size(), c.requests) << c.what;
         EXPECT_EQ(rig.resultSteps, 1) << c.what << ": the result step always runs";
@@ -236,9 +238,9 @@ TEST(Fiscalizer, ARefusedPinIsNotSentAgainUntilItChanges) {
 TEST(Fiscalizer, NoRunStartsInsideAnother) {
     Rig rig;
     bool nested = true;
-    rig.fisk.onResultStep = [&] { nested = rig.fisk.Fiscalize(); };
+    rig.fisk.onResultStep = [&] { nested = rig.fisk.Fiscalize().started(); };
     rig.script({Ok("{}"), kStatus, Ok(kOk)});
-    EXPECT_TRUE(rig.fisk.Fiscalize());
+    EXPECT_TRUE(rig.fisk.Fiscalize().started());
     EXPECT_FALSE(nested);
     EXPECT_EQ(rig.transport.sent.size(), 3u);
     EXPECT_FALSE(rig.fisk.busy());
@@ -288,7 +290,7 @@ TEST(Fiscalizer, ARequestIdStandsForOneSale) {
         rig.run.printUredjaj = 2;
         c.arrange(rig);
         rig.transport.script.assign(c.answers.begin(), c.answers.end());
-        ASSERT_TRUE(rig.fisk.Fiscalize());
+        ASSERT_TRUE(rig.fisk.Fiscalize().started());
         EXPECT_EQ(rig.fisk.FiskGreska, c.expected);
         EXPECT_EQ(rig.paths(), c.sent);
         EXPECT_EQ(rig.resultSteps, 1) << "every outcome is answered";
@@ -318,7 +320,7 @@ TEST(Fiscalizer, WhenTheDeviceCannotSayWhetherItSignedNothingIsAnswered) {
         Rig rig;
         rig.run.printUredjaj = 2;
         rig.script({Ok("{}"), kStatus, c.invoice, c.ask});
-        rig.fisk.Fiscalize();
+        EXPECT_EQ(rig.fisk.Fiscalize().kind, FiscalOutcome::Kind::Pending);
         EXPECT_TRUE(rig.fisk.pending());
         EXPECT_EQ(rig.fisk.FiskGreska, msg::kStateUnknown);
         EXPECT_EQ(rig.resultSteps, 0);
@@ -329,7 +331,7 @@ TEST(Fiscalizer, WhenTheDeviceCannotSayWhetherItSignedNothingIsAnswered) {
         // Later the device answers the question: its answer is kept, the invoice is not sent again.
         rig.transport.sent.clear();
         rig.script({Ok("{}"), kStatus, Ok(kOk)});
-        rig.fisk.Fiscalize();
+        EXPECT_TRUE(rig.fisk.Fiscalize().done());
         EXPECT_FALSE(rig.fisk.pending());
         EXPECT_EQ(rig.fisk.FiskGreska, "");
         EXPECT_EQ(rig.paths(), (std::vector<std::string>{"GET /api/attention", "GET /api/status", lookup}));

@@ -102,7 +102,7 @@ struct Rig {
     }
 
     std::string fiscalize() {
-        EXPECT_TRUE(fisk.Fiscalize());
+        EXPECT_TRUE(fisk.Fiscalize().started());
         return fisk.FiskGreska;
     }
     std::string pfrNumber() const { return model.Invoice.field("PFRnumber").asString(); }

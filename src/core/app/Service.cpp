@@ -45,14 +45,14 @@ void InstallRawReceiptPrinting(AppContext& ctx) {
 int FiscalizeSaved(AppContext& ctx, std::ostream& out) {
     ctx.settings.FillRecords({});
     for (const auto& e : ctx.invoice.Restore()) ctx.prompter.message(e, MsgKind::Error);
+    device::FiscalOutcome outcome;
     try {
-        ctx.fisk().Fiscalize();
+        outcome = ctx.fisk().Fiscalize();
     } catch (const std::exception& e) {
         out << "kovira: error: " << LogSafe(e.what()) << std::endl;
         return 2;
     }
-    const std::string& failure = ctx.fisk().FiskGreska;
-    if (!failure.empty()) {
+    if (!outcome.done()) {
         out << "kovira: " << LogSafe(device::FailureWithDeviceWords(ctx.fisk(), ctx.client1())) << std::endl;
         return 2;
     }

@@ -28,13 +28,14 @@ Fiscalizer::Fiscalizer(DeviceClient& client, InvoiceModel& model, std::function<
                        RequestLedger* ledger)
     : client_(client), model_(model), settings_(std::move(settings)), ledger_(ledger) {}
 
-bool Fiscalizer::Fiscalize(Start start) {
-    if (busy_) return false;
+FiscalOutcome Fiscalizer::Fiscalize(Start start) {
+    if (busy_) return {};
     Busy busy(*this);
     RunSettings s = settings_();
     if (refusedPin_ && *refusedPin_ != s.pin) refusedPin_.reset();  // a new PIN may be tried
     run(s, start);
-    return true;
+    using Kind = FiscalOutcome::Kind;
+    return {pending_ ? Kind::Pending : FiskGreska.empty() ? Kind::Done : Kind::Failed, FiskGreska};
 }
 
 void Fiscalizer::flatten() {

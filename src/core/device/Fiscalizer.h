@@ -3,7 +3,8 @@
 // status, unlock it with the PIN when asked, send the invoice (or ask for the
 // last invoice, or for an invoice by its request id), judge the answer, keep
 // what the device returned, then hand over to the result step and printing.
-// Its one result is FiskGreska: empty on success, else the reason.
+// It returns a FiscalOutcome whose text, kept as FiskGreska too, is empty on
+// success and else the reason.
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,6 +40,23 @@ inline constexpr const char* kStateUnknown = "UreÄ‘aj nije potvrdio da li je raÄ
 }  // namespace msg
 
 
+// How one run ended. `text` is the run's message, the same as FiskGreska:
+// empty when the device signed the invoice (or answered the request for the
+// last invoice or a copy).
+struct FiscalOutcome {
+    enum class Kind {
+        NotStarted,  // a run was already under way
+        Done,
+        Failed,   // refused or failed; `text` says why
+        Pending,  // the invoice may have reached the device, which could not say whether it signed it
+    };
+    Kind kind = Kind::NotStarted;
+    std::string text;
+
+    bool started() const { return kind != Kind::NotStarted; }
+    bool done() const { return kind == Kind::Done; }
+};
+
 class Fiscalizer {
 public:
     // `ledger` may be null: runs then rely on the device's answers alone.
@@ -54,8 +72,8 @@ public:
         AskDeviceFirst,
     };
 
-    // One fiscalisation of the invoice in the model. Returns false without
-    // doing anything when a run is already under way (a tick or click that
+    // One fiscalisation of the invoice in the model. Does nothing and says
+    // NotStarted when a run is already under way (a tick or click that
     // arrives while a message box of the running one is open): nothing is
     // started twice. Errors raised while the answer is stored propagate
     // after the run has been closed.
@@ -65,7 +83,7 @@ public:
     // sale again is answered from the ledger. When the invoice may have
     // reached the device and the device cannot say whether it signed it,
     // the run ends pending(): no result step, nothing stored.
-    bool Fiscalize(Start start = Start::Normal);
+    FiscalOutcome Fiscalize(Start start = Start::Normal);
     bool busy() const { return busy_; }
     // The last run could not learn the device's state (FiskGreska says so).
     bool pending() const { return pending_; }

@@ -319,8 +319,10 @@ void Watcher::takeQueue() {
             break;
         }
         const bool leftover = leftovers_.count(name) != 0;
+        device::FiscalOutcome outcome;
         try {
-            fisk_.Fiscalize(leftover ? device::Fiscalizer::Start::AskDeviceFirst : device::Fiscalizer::Start::Normal);
+            outcome = fisk_.Fiscalize(leftover ? device::Fiscalizer::Start::AskDeviceFirst
+                                               : device::Fiscalizer::Start::Normal);
         } catch (const std::exception& e) {
             // The answer could not be kept or the result not written: the
             // device may have signed it, so the next try asks it first.
@@ -329,18 +331,20 @@ void Watcher::takeQueue() {
             failed(name, e.what());
             break;
         }
-        if (fisk_.pending()) {
+        if (outcome.kind == device::FiscalOutcome::Kind::Pending) {
             // The device may have signed it and could not say: the file stays
             // untouched and the device is asked again after a pause.
             leftovers_.insert(name);
             loadedName_.clear();
             setEnabled(true);
-            holdBack(name, fisk_.FiskGreska);
+            holdBack(name, outcome.text);
             break;
         }
+        if (!outcome.started()) break;  // another run holds the device: next tick
         leftovers_.erase(name);
         if (hold_ && hold_->name == name) hold_.reset();
-        if (!fisk_.FiskGreska.empty()) break;
+        // A refused or failed invoice ends the tick; the files behind it wait.
+        if (!outcome.done()) break;
     }
 }
 

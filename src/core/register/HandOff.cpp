@@ -126,9 +126,10 @@ std::string PrintFisk(HandOffContext& ctx, const Record& header, int invoiceType
         start = device::Fiscalizer::Start::AskDeviceFirst;
     {
         FromRegister mark(ctx.fiskIzKase);
-        if (!ctx.fisk.Fiscalize(start)) return device::msg::kStateUnknown;
+        const auto outcome = ctx.fisk.Fiscalize(start);
+        if (!outcome.started()) return device::msg::kStateUnknown;
+        if (!outcome.done()) return outcome.text;
     }
-    if (!ctx.fisk.FiskGreska.empty()) return ctx.fisk.FiskGreska;
     if (invoiceType != 0) return {};
 
     Record h = header;

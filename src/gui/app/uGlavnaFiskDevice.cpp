@@ -452,7 +452,7 @@ void TGlavnaFisk::showCarriers() {
 
 void TGlavnaFisk::BtFiskalizujClick() {
     try {
-        if (!ctx_.fisk().Fiscalize()) return;  // one run at a time
+        if (!ctx_.fisk().Fiscalize().started()) return;  // one run at a time
         LblFiskGreska_->setText(Q(kv::device::FailureWithDeviceWords(ctx_.fisk(), ctx_.client1())));
     } catch (const std::exception& e) {
         ctx_.prompter.message(e.what(), kv::MsgKind::Error);
