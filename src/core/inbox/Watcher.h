@@ -118,8 +118,8 @@ public:
     // A group of result files is made durable with one flush once it holds
     // this many files, once its first answer has waited kGroupWait, or when
     // the queue runs dry, whichever comes first.
-    static constexpr std::size_t kResultGroup = 32;
-    static constexpr std::chrono::milliseconds kGroupWait{15};
+    static constexpr std::size_t kResultGroup = 64;
+    static constexpr std::chrono::milliseconds kGroupWait{30};
 
     // The record of request ids; its lines for a group of answers are synced
     // with the group. May stay null.
