@@ -425,6 +425,7 @@ BENCHMARK(BM_InboxSteady)
     ->ArgNames({"rate", "scan_ms", "files"})
     ->Args({100, 500, 1000})
     ->Args({250, 500, 1000})
+    ->Args({500, 500, 2000})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
