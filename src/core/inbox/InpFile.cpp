@@ -1,5 +1,7 @@
 #include "inbox/InpFile.h"
 
+#include "inbox/QuotedField.h"
+
 namespace kv::inbox {
 
 std::vector<std::string> SplitInpLine(std::string_view line) {
@@ -9,19 +11,7 @@ std::vector<std::string> SplitInpLine(std::string_view line) {
     while (true) {
         std::string field;
         if (i < line.size() && line[i] == '"') {
-            ++i;
-            while (i < line.size()) {
-                if (line[i] == '"') {
-                    if (i + 1 < line.size() && line[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;  // closing quote
-                    break;
-                }
-                field += line[i++];
-            }
+            ReadQuotedField(line, i, field);  // an unclosed quote runs to the end of the line
             fields.push_back(std::move(field));
             if (i >= line.size()) break;
             // Text right after the closing quote is a further field of its own.

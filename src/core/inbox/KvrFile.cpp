@@ -6,6 +6,7 @@
 
 #include "device/InvoiceModel.h"
 #include "inbox/CodePage.h"
+#include "inbox/QuotedField.h"
 #include "util/SafeText.h"
 #include "util/Utf8.h"
 
@@ -113,21 +114,7 @@ std::optional<std::array<std::string, 4>> SplitKvrLine(std::string_view line) {
     for (;;) {
         std::string field;
         if (i < line.size() && line[i] == '"') {
-            ++i;
-            bool closed = false;
-            while (i < line.size()) {
-                if (line[i] == '"') {
-                    if (i + 1 < line.size() && line[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                field += line[i++];
-            }
+            const bool closed = ReadQuotedField(line, i, field);
             if (!closed || (i < line.size() && line[i] != '#')) return std::nullopt;
         } else {
             const std::size_t end = std::min(line.find('#', i), line.size());
