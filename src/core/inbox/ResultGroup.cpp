@@ -58,6 +58,7 @@ ResultGroup::ResultGroup(std::string outputFolder) : folder_(std::move(outputFol
 
 ResultGroup::~ResultGroup() {
     for (auto& f : staged_) discard(f);
+    if (dirFd_ >= 0) ::close(dirFd_);
 }
 
 void ResultGroup::discard(Staged& f) noexcept {
@@ -97,6 +98,12 @@ void ResultGroup::add(const std::string& fileName, const std::string& text, cons
     } catch (const CodePageError& e) {
         throw fail(e.what());
     }
+    // The folder is opened before the first byte is written: a sync of the
+    // file system reports the write-back errors that came after that.
+    if (dirFd_ < 0) {
+        dirFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd_ < 0) throw fail(std::strerror(errno));
+    }
     Staged f{fileName,
              folder_ + "/." + fileName + "." + std::to_string(::getpid()) + "." + std::to_string(g_tempCounter++) + ".tmp",
              -1};
@@ -132,8 +139,8 @@ void ResultGroup::commit() {
     };
     const std::string folderFailure = "folder not synced: ";
 
-    const int dirFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) throw fail(folder_ + "/" + files.front().name, folderFailure + std::strerror(errno));
+    const int dirFd = dirFd_;
+    dirFd_ = -1;
     struct CloseDir {
         int fd;
         ~CloseDir() { ::close(fd); }

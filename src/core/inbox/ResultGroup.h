@@ -51,6 +51,7 @@ private:
     void discard(Staged& f) noexcept;
 
     std::string folder_;
+    int dirFd_ = -1;  // the folder, open from the first add() to commit()
     std::vector<Staged> staged_;
 };
 
