@@ -10,7 +10,7 @@
 #include "register/InvoiceEntry.h"
 #include "register/Lookups.h"
 #include "register/RegisterTexts.h"
-#include "register_fixture.h"
+#include "selling_fixture.h"
 #include "util/ScriptedPrompter.h"
 
 using namespace kv;
@@ -18,17 +18,11 @@ using namespace kv::reg;
 
 namespace {
 
-class LookupTest : public test::RegisterTest {
+class LookupTest : public test::SellingDayTest {
 protected:
     void SetUp() override {
-        RegisterTest::SetUp();
-        platform::SetDecimalSeparator(',');
-        ASSERT_TRUE(LoadDemoData(*dm));
-        kasa.setInt("Godina", 2024);
-        kasa.setDate("Datum", std::chrono::year_month_day{std::chrono::year(2024), std::chrono::month(3),
-                                                          std::chrono::day(5)});
-        kasa.setText("Cashier", "ana");
-        kasa.setText("NacPl", "0");
+        SellingDayTest::SetUp();
+        if (HasFatalFailure()) return;
         entry = std::make_unique<InvoiceEntry>(*dm, kasa, prompter);
         entry->articles().Load(*dm);
         entry->OpenYear();
@@ -47,11 +41,6 @@ protected:
         entry->Reload();
         return *h.integer("Broj");
     }
-
-    ScriptedPrompter prompter;
-    AppSettings settings{"unused.ini", prompter};
-    SettingsRecord& kasa = settings.KasaBaf;
-    std::unique_ptr<InvoiceEntry> entry;
 };
 
 TEST_F(LookupTest, ListIsNewestFirstWithAmountsAndPaymentNames) {

@@ -13,7 +13,7 @@
 #include "register/HandOff.h"
 #include "register/InvoiceEntry.h"
 #include "register/RegisterTexts.h"
-#include "register_fixture.h"
+#include "selling_fixture.h"
 #include "util/ScriptedPrompter.h"
 
 using namespace kv;
@@ -22,27 +22,17 @@ namespace tx = kv::reg::texts;
 
 namespace {
 
-class SellingTest : public test::RegisterTest {
+class SellingTest : public test::SellingDayTest {
 protected:
     void SetUp() override {
-        RegisterTest::SetUp();
-        platform::SetDecimalSeparator(',');
-        ASSERT_TRUE(LoadDemoData(*dm));
-        kasa.setInt("Godina", 2024);
-        kasa.setDate("Datum", std::chrono::year_month_day{std::chrono::year(2024), std::chrono::month(3),
-                                                          std::chrono::day(5)});
-        kasa.setText("Cashier", "ana");
-        kasa.setText("NacPl", "0");
+        SellingDayTest::SetUp();
+        if (HasFatalFailure()) return;
         kasa.setInt("Zalihe", 0);
         entry = std::make_unique<InvoiceEntry>(*dm, kasa, prompter);
         entry->onBeep = [this] { ++beeps; };
         entry->clock = [] { return std::time_t(1709640000); };
         entry->articles().Load(*dm);
         entry->OpenYear();
-    }
-    void TearDown() override {
-        entry.reset();
-        RegisterTest::TearDown();
     }
     // A new invoice with one line per (barcode, quantity) scanned and saved.
     void Sell(std::initializer_list<std::pair<const char*, const char*>> scans) {
@@ -64,10 +54,6 @@ protected:
         Line(2024, kUlaz, n, artikl, qty, "0", "1");
     }
 
-    ScriptedPrompter prompter;
-    AppSettings settings{"unused.ini", prompter};  // never read or written here
-    SettingsRecord& kasa = settings.KasaBaf;
-    std::unique_ptr<InvoiceEntry> entry;
     int beeps = 0;
 };
 
